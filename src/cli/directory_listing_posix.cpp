@@ -1,0 +1,25 @@
+#include <cerrno>
+#include <dirent.h>
+
+#include "cli/directory_listing.h"
+
+namespace foliant::cli {
+
+bool listCurrentDirectory(std::vector<std::string>& names) {
+    DIR* directory = ::opendir(".");
+    if (directory == nullptr) return false;
+    bool complete = true;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(directory);
+        if (entry == nullptr) {
+            complete = errno == 0;
+            break;
+        }
+        names.emplace_back(entry->d_name);
+    }
+    ::closedir(directory);
+    return complete;
+}
+
+}  // namespace foliant::cli

@@ -1,0 +1,39 @@
+// How an input name becomes the header's name field and the output name.
+// The rules depend on the platform's path syntax, which is passed in so that
+// both platforms' rules can be tested on either build.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace foliant::hdb {
+
+struct PathSyntax {
+    bool backslashSeparates = false;
+    bool driveLetterPrefix = false;  // "C:book.txt" names book.txt on drive C
+    // Bytes of the character that starts at `pos` (at least 1, never past the end).
+    std::size_t (*characterLength)(std::string_view name, std::size_t pos) = nullptr;
+};
+
+// '/' separates; names are UTF-8.
+PathSyntax posixPathSyntax();
+// '\', '/' and a drive prefix separate; `characterLength` knows the ANSI
+// code page's double-byte characters, whose trail byte may look like '\'.
+PathSyntax windowsPathSyntax(std::size_t (*characterLength)(std::string_view, std::size_t));
+// The syntax of the platform this build runs on.
+PathSyntax nativePathSyntax();
+
+std::size_t utf8CharacterLength(std::string_view name, std::size_t pos);
+
+// The part after the last directory separator (the whole name if none).
+std::string_view baseName(std::string_view name, const PathSyntax& syntax);
+
+// The longest front of `base` that fits the header's 31 name bytes without
+// splitting a character.
+std::string_view headerName(std::string_view base, const PathSyntax& syntax);
+
+// "x.abc" -> "x.hdb"; otherwise ".hdb" is appended: "ab" -> "ab.hdb".
+std::string outputName(std::string_view base);
+
+}  // namespace foliant::hdb

@@ -1,0 +1,149 @@
+#include <windows.h>
+
+#include "hdb/file_names.h"
+#include "hdb/file_system.h"
+
+namespace foliant::fs {
+namespace {
+
+HANDLE nativeHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+FileId idOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    return FileId{info.dwVolumeSerialNumber,
+                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+}  // namespace
+
+PathStatus inspectPath(const std::string& path) {
+    // No access asked for: this looks at the file without opening its data,
+    // and FILE_FLAG_BACKUP_SEMANTICS lets it open a directory too.
+    const HANDLE handle = CreateFileA(path.c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        // A file held without sharing still exists; say what the attributes say.
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return PathStatus{};
+        const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        return PathStatus{directory ? PathKind::directory : PathKind::regularFile,
+                          (attributes & FILE_ATTRIBUTE_READONLY) != 0, FileId{}};
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(handle, &info) != 0;
+    const DWORD type = GetFileType(handle);
+    CloseHandle(handle);
+    if (!known) return PathStatus{PathKind::other, true, FileId{}};
+    PathKind kind = PathKind::other;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) kind = PathKind::directory;
+    else if (type == FILE_TYPE_DISK) kind = PathKind::regularFile;
+    return PathStatus{kind, (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0, idOf(info)};
+}
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+File::~File() { close(); }
+
+bool File::isOpen() const { return handle_ != -1; }
+
+bool File::openForReading(const std::string& path) {
+    close();
+    // Others may go on reading and writing the text while it is converted.
+    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                                      nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        return false;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(handle);
+    return true;
+}
+
+CreateResult File::createNew(const std::string& path) {
+    close();
+    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CreateResult::alreadyExists
+                                                                           : CreateResult::failed;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(handle);
+    return CreateResult::created;
+}
+
+bool File::size(std::uint64_t& out) const {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(nativeHandle(handle_), &size)) return false;
+    out = static_cast<std::uint64_t>(size.QuadPart);
+    return true;
+}
+
+bool File::id(FileId& out) const {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(nativeHandle(handle_), &info)) return false;
+    out = idOf(info);
+    return true;
+}
+
+std::int64_t File::readSome(void* buffer, std::size_t count) {
+    const DWORD wanted = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
+    DWORD got = 0;
+    if (!ReadFile(nativeHandle(handle_), buffer, wanted, &got, nullptr)) return -1;
+    return got;
+}
+
+bool File::writeAll(const void* buffer, std::size_t count) {
+    const auto* bytes = static_cast<const char*>(buffer);
+    while (count > 0) {
+        const DWORD wanted = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
+        DWORD written = 0;
+        // A disk file takes all or fails; a short count (Wine on a full
+        // disk) means the rest was lost, not that it may be retried.
+        if (!WriteFile(nativeHandle(handle_), bytes, wanted, &written, nullptr) || written != wanted)
+            return false;
+        bytes += written;
+        count -= written;
+    }
+    return true;
+}
+
+bool File::close() {
+    if (handle_ == -1) return true;
+    const BOOL closed = CloseHandle(nativeHandle(handle_));
+    handle_ = -1;
+    return closed != 0;
+}
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool removeFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
+void prepareProcess() {}
+
+}  // namespace foliant::fs
+
+namespace foliant::hdb {
+namespace {
+std::size_t ansiCharacterLength(std::string_view name, std::size_t pos) {
+    const bool lead = IsDBCSLeadByte(static_cast<BYTE>(name[pos])) != 0;
+    return lead && pos + 1 < name.size() ? 2 : 1;
+}
+}  // namespace
+
+PathSyntax nativePathSyntax() { return windowsPathSyntax(ansiCharacterLength); }
+}  // namespace foliant::hdb

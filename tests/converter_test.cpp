@@ -1,0 +1,128 @@
+#include "hdb/converter.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace foliant::hdb {
+namespace {
+
+namespace stdfs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+// Each test works in a folder of its own, since outputs land in the current one.
+class ConverterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = stdfs::current_path();
+        scratch_ = stdfs::temp_directory_path() /
+                   ("foliant-unit-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        stdfs::remove_all(scratch_);
+        stdfs::create_directories(scratch_);
+        stdfs::current_path(scratch_);
+    }
+    void TearDown() override {
+        stdfs::current_path(previous_);
+        stdfs::remove_all(scratch_);
+    }
+    static void write(const std::string& name, const Bytes& bytes) {
+        std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+    }
+    static Bytes read(const std::string& name) {
+        std::ifstream in(name, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+    // Converts with standard output captured, so messages can be checked.
+    static bool convert(const std::string& input, std::string& output, std::string& printed) {
+        ::testing::internal::CaptureStdout();
+        const bool converted = convertFile(input, output);
+        std::fflush(stdout);
+        printed = ::testing::internal::GetCapturedStdout();
+        return converted;
+    }
+
+private:
+    stdfs::path previous_;
+    stdfs::path scratch_;
+};
+
+void append(Bytes& bytes, std::initializer_list<int> values) {
+    for (int v : values) bytes.push_back(static_cast<std::uint8_t>(v));
+}
+
+TEST_F(ConverterTest, WorkedExampleByteForByte) {
+    Bytes text(2500);
+    for (std::size_t i = 0; i < text.size(); ++i) text[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    write("book.txt", text);
+
+    Bytes expected;
+    append(expected, {0x62, 0x6F, 0x6F, 0x6B, 0x2E, 0x74, 0x78, 0x74, 0x00});
+    expected.resize(32);  // the bytes the layout leaves open are zero
+    append(expected, {0x2E, 0x6F, 0x30, 0x4F, 0x30, 0x6F, 0x2E, 0x00});
+    expected.resize(64);
+    append(expected, {0x38, 0x89, 0x00, 0x00});
+    expected.resize(88);
+    append(expected, {0x04, 0x00, 0x00, 0x00});
+    for (int lowByte : {0x9C, 0xAD}) append(expected, {lowByte, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0});
+    append(expected, {0xAF, 0x04, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0});
+    append(expected, {0xB1, 0x08, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0});
+    append(expected, {0x21, 0x01, 0x00, 0x00, 0x00, 0xC4, 0x09, 0x00, 0x00, 0x03, 0x00, 0x00, 0x04, 0x00, 0x00,
+                      0x00, 0x00});
+    ASSERT_EQ(expected.size(), 173u);
+    const struct {
+        std::uint8_t prefix[2];
+        std::size_t start;
+    } blocks[] = {{{0x00, 0x11}, 0}, {{0x00, 0x11}, 1024}, {{0x88, 0x07}, 2048}};
+    for (const auto& [prefix, start] : blocks) {
+        expected.insert(expected.end(), std::begin(prefix), std::end(prefix));
+        expected.insert(expected.end(), text.begin() + static_cast<std::ptrdiff_t>(start),
+                        text.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(start + 1024, 2500)));
+    }
+    ASSERT_EQ(expected.size(), 2679u);
+
+    std::string output, printed;
+    ASSERT_TRUE(convert("book.txt", output, printed));
+    EXPECT_EQ(output, "book.hdb");
+    EXPECT_EQ(printed, "book.hdb converted.\n");
+    EXPECT_EQ(read("book.hdb"), expected);
+}
+
+TEST_F(ConverterTest, EmptyTextIsOneEmptyBlock) {
+    write("empty.txt", {});
+    std::string output, printed;
+    ASSERT_TRUE(convert("empty.txt", output, printed));
+    const Bytes hdb = read("empty.hdb");
+    ASSERT_EQ(hdb.size(), 142u);
+    EXPECT_EQ(hdb[88], 2);                         // recordCount
+    EXPECT_EQ(hdb.back(), 0x01);                   // prefix of a 0-byte payload
+    EXPECT_EQ(hdb[124 + 5], 0);                    // textSize
+    EXPECT_EQ(hdb[124 + 9], 1);                    // textBlockCount
+}
+
+TEST_F(ConverterTest, FailuresPrintOneMessageAndLeaveNoFile) {
+    stdfs::create_directory("folder.txt");
+    write("same.txt.hdb", {'x'});
+    const struct {
+        const char* input;
+        const char* message;
+    } cases[] = {
+        {"missing.txt", "error: file not found: missing.txt\r\n"},
+        {"folder.txt", "error: file not found: folder.txt\r\n"},
+        {"same.txt.hdb", "error: input and output are the same file: same.txt.hdb\r\n"},
+    };
+    for (const auto& c : cases) {
+        std::string output, printed;
+        EXPECT_FALSE(convert(c.input, output, printed));
+        EXPECT_EQ(printed, c.message);
+    }
+    EXPECT_EQ(read("same.txt.hdb"), Bytes{'x'});
+    EXPECT_EQ(std::distance(stdfs::directory_iterator("."), {}), 2);
+}
+
+}  // namespace
+}  // namespace foliant::hdb

@@ -1,0 +1,76 @@
+#include "hdb/file_names.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace foliant::hdb {
+namespace {
+
+// A double-byte code page in the manner of Shift-JIS: trail bytes may be '\'.
+std::size_t shiftJisLikeLength(std::string_view name, std::size_t pos) {
+    const auto byte = static_cast<unsigned char>(name[pos]);
+    const bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    return lead && pos + 1 < name.size() ? 2 : 1;
+}
+
+TEST(FileNames, OutputName) {
+    const struct {
+        const char* base;
+        const char* output;
+    } cases[] = {
+        {"book.txt", "book.hdb"},       {"BOOK.TXT", "BOOK.hdb"},   {"notes.txt.bak", "notes.txt.hdb"},
+        {"a.txt5", "a.txt5.hdb"},       {"ab", "ab.hdb"},           {".txt", ".hdb"},
+        {"a.txt.hdb", "a.txt.hdb"},     {"notes.doc", "notes.hdb"}, {"x.TXTfile", "x.TXTfile.hdb"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(outputName(c.base), c.output) << c.base;
+}
+
+TEST(FileNames, BaseNameOnEachPlatform) {
+    const PathSyntax posix = posixPathSyntax();
+    const PathSyntax windows = windowsPathSyntax(shiftJisLikeLength);
+    const struct {
+        const PathSyntax& syntax;
+        std::string name;
+        std::string base;
+    } cases[] = {
+        {posix, "book.txt", "book.txt"},
+        {posix, "texts/sub/book.txt", "book.txt"},
+        {posix, "C:\\texts\\book.txt", "C:\\texts\\book.txt"},  // '\' is an ordinary byte here
+        {windows, "C:\\texts\\book.txt", "book.txt"},
+        {windows, "C:/texts/book.txt", "book.txt"},
+        {windows, "C:book.txt", "book.txt"},
+        {windows, "..\\a/b\\c.txt", "c.txt"},
+        {windows, "\\\\server\\share\\c.txt", "c.txt"},
+        {windows, "\x95\\.txt", "\x95\\.txt"},          // 0x95 0x5C is one character
+        {windows, "dir\\\x95\\.txt", "\x95\\.txt"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(baseName(c.name, c.syntax), c.base) << c.name;
+}
+
+TEST(FileNames, HeaderNameKeepsWholeCharacters) {
+    const PathSyntax posix = posixPathSyntax();
+    const PathSyntax windows = windowsPathSyntax(shiftJisLikeLength);
+    const std::string a30(30, 'a');
+    const struct {
+        const PathSyntax& syntax;
+        std::string base;
+        std::string header;
+    } cases[] = {
+        {posix, a30 + "b", a30 + "b"},
+        {posix, a30 + "bc.txt", a30 + "b"},
+        {posix, a30 + "\xC3\xA9.txt", a30},                // é would be split
+        {posix, "a" + a30 + "\xC3\xA9", "a" + a30},
+        {posix, a30 + "\xE2\x82\xAC", a30},                // so would €
+        {posix, a30 + "\xC3" "x", a30 + "\xC3"},           // a stray lead byte is one byte
+        {windows, a30 + "\x95\\", a30},
+        {windows, "\x95\\" + a30, "\x95\\" + std::string(29, 'a')},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(headerName(c.base, c.syntax), c.header) << c.base;
+        EXPECT_LE(headerName(c.base, c.syntax).size(), 31u);
+    }
+}
+
+}  // namespace
+}  // namespace foliant::hdb
