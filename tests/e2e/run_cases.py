@@ -1,0 +1,360 @@
+#!/usr/bin/env python3
+"""End-to-end cases: the built tool runs as a process, each case in a scratch
+folder of its own, behind an optional exec prefix (Wine for foliant.exe).
+
+A case names the files before the run, the arguments, the exact standard
+output and exit status, and what changed afterwards; every file it does not
+name must be exactly as it was, and no other file may appear.
+"""
+
+import argparse
+import os
+import resource
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+from dataclasses import dataclass, field
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from hdb_reader import HdbError, read_hdb  # noqa: E402
+
+MAX_TEXT = 65535 * 1024
+NOBODY = 65534
+
+USAGE = (
+    "\r\nFOLIANT: converts .txt files to .hdb files.\r\n\r\n"
+    "Your command syntax is incorrect.\r\n"
+    "Usage: \r\n"
+    '   "foliant"       for GUI mode. \r\n'
+    '   "foliant <filename>" for converting a single .txt file.\r\n'
+    '   "foliant all"   for converting all .txt - files in the current directory.\r\n\r\n\r\n'
+    "foliant is free software by the foliant developers.\r\n"
+)
+
+
+# What a scratch folder holds before a run.
+@dataclass
+class Text:
+    data: bytes
+    mode: int = 0o644
+
+
+@dataclass
+class Folder:
+    mode: int = 0o755
+
+
+@dataclass
+class Sparse:
+    size: int
+
+
+@dataclass
+class HardLink:
+    target: str
+
+
+# What a file is expected to be after a run.
+@dataclass
+class Hdb:
+    source: str  # the input's name before the run
+    header_name: bytes
+
+
+ABSENT = "absent"
+
+
+@dataclass
+class Case:
+    name: str
+    args: list
+    files: dict
+    stdout: str
+    status: int
+    after: dict = field(default_factory=dict)
+    platforms: tuple = ("posix", "windows")
+    unprivileged: tuple = ()  # platforms on which the tool must not run as root
+    file_size_limit: int = 0  # bytes the tool may write to one file (POSIX)
+
+
+def text(size, seed=1):
+    return bytes((i * 31 + seed + (i >> 10)) % 251 for i in range(size))
+
+
+BOOK = text(2500)
+LINES = b"one\r\ntwo\nthree\rfour\x00\xff\n" * 100
+UTF8_NAME = "\u00e9t\u00e9-" + "x" * 24 + "\u00e9.txt"  # bytes 30 and 31 are one character
+
+CASES = [
+    Case("converts a text", ["book.txt"], {"book.txt": Text(BOOK)},
+         "book.hdb converted.\n", 0, {"book.hdb": Hdb("book.txt", b"book.txt")}),
+    Case("line ends and every byte arrive unchanged", ["BOOK.TXT"], {"BOOK.TXT": Text(LINES)},
+         "BOOK.hdb converted.\n", 0, {"BOOK.hdb": Hdb("BOOK.TXT", b"BOOK.TXT")}),
+    Case("block boundaries", ["b.txt"], {"b.txt": Text(text(2049))},
+         "b.hdb converted.\n", 0, {"b.hdb": Hdb("b.txt", b"b.txt")}),
+    Case("empty text", ["empty.txt"], {"empty.txt": Text(b"")},
+         "empty.hdb converted.\n", 0, {"empty.hdb": Hdb("empty.txt", b"empty.txt")}),
+    Case("extra arguments are ignored", ["a.txt", "b.txt", "all"], {"a.txt": Text(b"a")},
+         "a.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt")}),
+    Case("notes.txt.bak", ["notes.txt.bak"], {"notes.txt.bak": Text(b"n")},
+         "notes.txt.hdb converted.\n", 0, {"notes.txt.hdb": Hdb("notes.txt.bak", b"notes.txt.bak")}),
+    Case("x.TXTfile", ["x.TXTfile"], {"x.TXTfile": Text(b"x")},
+         "x.TXTfile.hdb converted.\n", 0, {"x.TXTfile.hdb": Hdb("x.TXTfile", b"x.TXTfile")}),
+    Case("an existing output is replaced", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": Text(b"old")},
+         "a.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt")}),
+    Case("a text in a folder lands in the current one", ["sub/book.txt"],
+         {"sub/book.txt": Text(BOOK)},
+         "book.hdb converted.\n", 0, {"book.hdb": Hdb("sub/book.txt", b"book.txt")}),
+    Case("backslash separates on Windows", ["sub\\book.txt"], {"sub/book.txt": Text(BOOK)},
+         "book.hdb converted.\n", 0, {"book.hdb": Hdb("sub/book.txt", b"book.txt")},
+         platforms=("windows",)),
+    Case("backslash is part of the name on POSIX", ["sub\\book.txt"], {"sub\\book.txt": Text(b"b")},
+         "sub\\book.hdb converted.\n", 0, {"sub\\book.hdb": Hdb("sub\\book.txt", b"sub\\book.txt")},
+         platforms=("posix",)),
+    Case("long name is cut in the header only", [UTF8_NAME], {UTF8_NAME: Text(b"u")},
+         UTF8_NAME[:-4] + ".hdb converted.\n", 0,
+         {UTF8_NAME[:-4] + ".hdb": Hdb(UTF8_NAME, UTF8_NAME.encode()[:30])}, platforms=("posix",)),
+    Case("a name of 200 bytes", ["n" * 196 + ".txt"], {"n" * 196 + ".txt": Text(b"n")},
+         "n" * 196 + ".hdb converted.\n", 0, {"n" * 196 + ".hdb": Hdb("n" * 196 + ".txt", b"n" * 31)}),
+    Case("the largest text", ["big.txt"], {"big.txt": Sparse(MAX_TEXT)},
+         "big.hdb converted.\n", 0, {"big.hdb": Hdb("big.txt", b"big.txt")}),
+    Case("one byte more is too large", ["big.txt"], {"big.txt": Sparse(MAX_TEXT + 1)},
+         "error: file too large: big.txt\r\n", 1),
+    # The usage text and the name tests.
+    Case("ALL", ["ALL"], {}, USAGE, 1),
+    Case("All", ["All"], {}, USAGE, 1),
+    Case("empty argument", [""], {}, USAGE, 1),
+    Case(".Txt is no text name", ["a.Txt"], {"a.Txt": Text(b"a")}, USAGE, 1),
+    Case("wildcard is not expanded", ["*.txt"], {"a.txt": Text(b"a")},
+         "error: file not found: *.txt\r\n", 1),
+    Case("missing file", ["missing.txt"], {}, "error: file not found: missing.txt\r\n", 1),
+    Case("a folder is no file", ["old.txt"], {"old.txt": Folder()},
+         "error: file not found: old.txt\r\n", 1),
+    # Mends: the input is never written, and never replaced by its own output.
+    Case("read-only text converts", ["ro.txt"], {"ro.txt": Text(BOOK, 0o444)},
+         "ro.hdb converted.\n", 0, {"ro.hdb": Hdb("ro.txt", b"ro.txt")}, unprivileged=("posix",)),
+    Case("unreadable text", ["secret.txt"], {"secret.txt": Text(BOOK, 0o000)},
+         "error: file not found: secret.txt\r\n", 1, unprivileged=("posix", "windows")),
+    Case("output would be the input", ["a.txt.hdb"], {"a.txt.hdb": Text(BOOK)},
+         "error: input and output are the same file: a.txt.hdb\r\n", 1),
+    Case("same file, spelt differently", ["./a.txt.hdb"], {"a.txt.hdb": Text(BOOK)},
+         "error: input and output are the same file: ./a.txt.hdb\r\n", 1),
+    Case("same file through a hard link", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": HardLink("a.txt")},
+         "error: input and output are the same file: a.txt\r\n", 1),
+    Case("an .hdb in another folder is no clash", ["sub/a.txt.hdb"],
+         {"sub/a.txt.hdb": Text(BOOK), "a.txt.hdb": Text(b"old")},
+         "a.txt.hdb converted.\n", 0, {"a.txt.hdb": Hdb("sub/a.txt.hdb", b"a.txt.hdb")}),
+    # Mends: an output that may not be replaced stays as it was.
+    Case("read-only output", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": Text(b"keep", 0o444)},
+         "error: file not created\r\n", 1, unprivileged=("posix",)),
+    Case("folder of the output's name", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": Folder()},
+         "error: file not created\r\n", 1),
+    Case("folder that may not be written", ["sub/a.txt"], {"sub/a.txt": Text(BOOK), ".": Folder(0o555)},
+         "error: file not created\r\n", 1, unprivileged=("posix", "windows")),
+    Case("full disk keeps the old output", ["big.txt"], {"big.txt": Text(text(300_000)), "big.hdb": Text(b"old")},
+         "error: file not written: big.hdb\r\n", 1, platforms=("posix",), file_size_limit=100_000),
+]
+
+
+class Skip(Exception):
+    pass
+
+
+def short_reading_file():
+    """A system file whose size says more than reading it gives."""
+    for path in ("/sys/devices/system/cpu/online", "/sys/kernel/mm/transparent_hugepage/enabled",
+                 "/sys/power/state", "/sys/devices/system/cpu/possible"):
+        try:
+            size = os.stat(path).st_size
+            with open(path, "rb") as f:
+                if 0 < len(f.read()) < size:
+                    return path
+        except OSError:
+            pass
+    return None
+
+
+def build(scratch, files):
+    for name, spec in files.items():
+        path = os.path.join(scratch, name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if isinstance(spec, Text):
+            with open(path, "wb") as f:
+                f.write(spec.data)
+        elif isinstance(spec, Sparse):
+            with open(path, "wb") as f:
+                f.truncate(spec.size)
+        elif isinstance(spec, HardLink):
+            os.link(os.path.join(scratch, spec.target), path)
+        elif isinstance(spec, Folder):
+            os.makedirs(path, exist_ok=True)
+
+
+def set_modes(scratch, files):
+    # Modes last, deepest first, so a read-only folder is still filled.
+    for name, spec in sorted(files.items(), key=lambda item: -len(item[0])):
+        if isinstance(spec, (Text, Folder)):
+            os.chmod(os.path.join(scratch, name), spec.mode)
+
+
+def snapshot(scratch):
+    """Every file and folder below scratch: name -> bytes (None for folders)."""
+    found = {}
+    for root, dirs, names in os.walk(scratch):
+        for d in dirs:
+            found[os.path.relpath(os.path.join(root, d), scratch)] = None
+        for n in names:
+            with open(os.path.join(root, n), "rb") as f:
+                found[os.path.relpath(os.path.join(root, n), scratch)] = f.read()
+    return found
+
+
+def expected_stdout(stdout, platform):
+    data = stdout.encode("utf-8")
+    # Windows' text stream writes every line feed as CR LF.
+    return data.replace(b"\n", b"\r\n") if platform == "windows" else data
+
+
+def run_tool(command, case, scratch, platform):
+    kwargs = {}
+    if platform in case.unprivileged:
+        if os.geteuid() != 0:
+            pass  # already unprivileged
+        elif platform == "windows":
+            raise Skip("Wine refuses a prefix owned by another user, and Windows has no such permission bits")
+        else:
+            for root, dirs, names in os.walk(scratch):
+                for n in dirs + names:
+                    os.lchown(os.path.join(root, n), NOBODY, NOBODY)
+            os.chown(scratch, NOBODY, NOBODY)
+            kwargs.update(user=NOBODY, group=NOBODY, extra_groups=[])
+    if case.file_size_limit:
+        limit = case.file_size_limit
+        kwargs["preexec_fn"] = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+    return subprocess.run(command + case.args, cwd=scratch, stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=300, **kwargs)
+
+
+def check(case, scratch, before, result, platform):
+    problems = []
+    want = expected_stdout(case.stdout, platform)
+    if result.stdout != want:
+        problems.append(f"stdout {result.stdout!r}, expected {want!r}")
+    if result.stderr:
+        problems.append(f"stderr {result.stderr[:300]!r}")
+    if result.returncode != case.status:
+        problems.append(f"exit status {result.returncode}, expected {case.status}")
+    after = snapshot(scratch)
+    for name in sorted(set(before) | set(after) | set(case.after)):
+        expect = case.after.get(name)
+        got = after.get(name, ABSENT)
+        if isinstance(expect, Hdb):
+            if got in (ABSENT, None):
+                problems.append(f"{name}: no output")
+                continue
+            try:
+                header_name, text_back = read_hdb(got)
+            except HdbError as error:
+                problems.append(f"{name}: {error}")
+                continue
+            if text_back != before[expect.source]:
+                problems.append(f"{name}: text blocks differ from {expect.source}")
+            if header_name != expect.header_name:
+                problems.append(f"{name}: header name {header_name!r}, expected {expect.header_name!r}")
+        elif expect == ABSENT:
+            if got != ABSENT:
+                problems.append(f"{name}: should not exist")
+        elif got != before.get(name, ABSENT):
+            problems.append(f"{name}: {'appeared' if name not in before else 'changed'}")
+    return problems
+
+
+def run_case(command, case, platform, work):
+    scratch = tempfile.mkdtemp(prefix="case-", dir=work)
+    os.chmod(scratch, 0o755)
+    try:
+        build(scratch, case.files)
+        before = snapshot(scratch)
+        set_modes(scratch, case.files)
+        result = run_tool(command, case, scratch, platform)
+        os.chmod(scratch, 0o755)
+        return check(case, scratch, before, result, platform)
+    finally:
+        for root, dirs, _ in os.walk(scratch):
+            for d in dirs:
+                os.chmod(os.path.join(root, d), 0o755)
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+def short_read_case():
+    source = short_reading_file()
+    if source is None:
+        return None
+    # The size promises more than a read delivers, as with a text that
+    # shrank after it was measured.
+    return Case("text that cannot be read in full", ["short.txt"], {}, "error: file not read: short.txt\r\n", 1), source
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--platform", choices=("posix", "windows"), required=True)
+    parser.add_argument("--emulator", default="", help="exec prefix, a ;-separated list as CMake gives it")
+    parser.add_argument("--filter", default="", help="run only cases whose name contains this")
+    options = parser.parse_args()
+
+    command = [part for part in options.emulator.split(";") if part] + [os.path.abspath(options.tool)]
+    work = tempfile.mkdtemp(prefix="foliant-e2e-")
+    os.chmod(work, 0o755)
+    passed = failed = skipped = 0
+    cases = [c for c in CASES if options.platform in c.platforms and options.filter in c.name]
+    short = short_read_case()
+    try:
+        for case in cases:
+            try:
+                problems = run_case(command, case, options.platform, work)
+            except Skip as reason:
+                print(f"SKIP {case.name}: {reason}")
+                skipped += 1
+                continue
+            if problems:
+                failed += 1
+                print(f"FAIL {case.name} ({shlex.join(case.args)})")
+                for problem in problems:
+                    print(f"     {problem}")
+            else:
+                passed += 1
+                print(f"ok   {case.name}")
+        if short is None:
+            print("SKIP text that cannot be read in full: no system file here reads shorter than its size")
+            skipped += 1
+        elif options.filter in short[0].name:
+            case, source = short
+            problems = run_short_read(command, case, source, options.platform, work)
+            if problems:
+                failed += 1
+                print(f"FAIL {case.name}: " + "; ".join(problems))
+            else:
+                passed += 1
+                print(f"ok   {case.name}")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    print(f"{passed} passed, {failed} failed, {skipped} skipped")
+    return 1 if failed else 0
+
+
+def run_short_read(command, case, source, platform, work):
+    scratch = tempfile.mkdtemp(prefix="case-", dir=work)
+    try:
+        os.symlink(source, os.path.join(scratch, "short.txt"))
+        result = run_tool(command, case, scratch, platform)
+        problems = check(case, scratch, {"short.txt": snapshot(scratch)["short.txt"]}, result, platform)
+        return problems
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
