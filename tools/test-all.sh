@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what the tests need and the machine lacks, then builds and tests
+# every build: native, native under the sanitizers, and Windows under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake g++ make libgtest-dev googletest python3 util-linux
+          g++-mingw-w64-x86-64-posix wine wine64)
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if ((${#missing[@]})); then
+  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+for preset in default sanitize windows; do
+  echo "== $preset"
+  cmake --preset "$preset"
+  cmake --build --preset "$preset" -j "$(nproc)"
+  ctest --preset "$preset"
+done
