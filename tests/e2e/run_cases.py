@@ -348,7 +348,7 @@ def main():
     parser.add_argument("--jobs", type=int, default=4)
     options = parser.parse_args()
 
-    command = [part for part in options.emulator.split(";") if part] + [os.path.abspath(options.tool)]
+
     cases = [c for c in CASES if options.platform in c.platforms]
     short = short_read_case()
     if short is None:
@@ -357,9 +357,14 @@ def main():
         cases.append(short)
     cases = [c for c in cases if options.filter in c.name]
 
-    # Not below /tmp: the small-disk cases lay a tmpfs over /tmp.
-    work = tempfile.mkdtemp(prefix="e2e-", dir=os.getcwd())
+    # Not below /tmp, since the small-disk cases lay a tmpfs over /tmp; and
+    # with a copy of the tool, which an unprivileged user may not reach where
+    # it was built.
+    work = tempfile.mkdtemp(prefix="foliant-e2e-", dir="/var/tmp" if os.path.isdir("/var/tmp") else None)
     os.chmod(work, 0o755)
+    tool = os.path.join(work, os.path.basename(options.tool))
+    shutil.copy(options.tool, tool)
+    command = [part for part in options.emulator.split(";") if part] + [tool]
     try:
         # Cases are independent; side by side they hide the emulator's start-up time.
         with concurrent.futures.ThreadPoolExecutor(options.jobs) as pool:
