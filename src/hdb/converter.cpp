@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <random>
+#include <span>
 #include <vector>
 
 #include "hdb/file_names.h"
@@ -18,17 +19,6 @@ constexpr std::size_t BLOCKS_PER_CHUNK = 4096;  // 4 MiB of text
 
 void report(const char* message) { std::printf("%s", message); }
 void report(const char* format, const std::string& name) { std::printf(format, name.c_str()); }
-
-// Fills `buffer` from the file; false unless every byte arrived.
-bool readExactly(fs::File& file, std::uint8_t* buffer, std::size_t count) {
-    while (count > 0) {
-        const std::int64_t got = file.readSome(buffer, count);
-        if (got <= 0) return false;  // error, or the text shrank
-        buffer += got;
-        count -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
 
 // A fresh file beside the output, to be moved over it once complete.
 bool createTemporary(fs::File& file, std::string& name) {
@@ -49,28 +39,26 @@ bool createTemporary(fs::File& file, std::string& name) {
 
 enum class StreamResult { done, readFailed, writeFailed };
 
-// Writes the front records, then every text block behind its prefix.
+// Writes the front records, then every text block behind its prefix. The
+// text is read straight into place behind each prefix, a chunk at a time.
 StreamResult writeBlocks(const BlockPlan& plan, const std::vector<std::uint8_t>& front, fs::File& input,
                          fs::File& output) {
     if (!output.writeAll(front.data(), front.size())) return StreamResult::writeFailed;
-    std::vector<std::uint8_t> text(BLOCKS_PER_CHUNK * TEXT_BLOCK_SIZE);
-    std::vector<std::uint8_t> blocks(BLOCKS_PER_CHUNK * (MAX_PREFIX_LENGTH + TEXT_BLOCK_SIZE));
-    std::uint32_t block = 1;
-    while (block <= plan.textBlockCount()) {
-        const std::uint32_t chunkEnd =
-            std::min<std::uint32_t>(plan.textBlockCount() + 1, block + static_cast<std::uint32_t>(BLOCKS_PER_CHUNK));
-        const std::size_t textBytes = static_cast<std::size_t>(chunkEnd - block - 1) * TEXT_BLOCK_SIZE +
-                                      plan.payloadLength(chunkEnd - 1);
-        if (!readExactly(input, text.data(), textBytes)) return StreamResult::readFailed;
+    const std::uint32_t lastBlock = plan.textBlockCount();
+    const std::size_t chunkBlocks = std::min<std::size_t>(BLOCKS_PER_CHUNK, lastBlock);
+    std::vector<std::uint8_t> blocks(chunkBlocks * (MAX_PREFIX_LENGTH + TEXT_BLOCK_SIZE));
+    std::vector<std::span<std::uint8_t>> payloads;
+    payloads.reserve(chunkBlocks);
+    for (std::uint32_t block = 1; block <= lastBlock;) {
         std::size_t used = 0;
-        const std::uint8_t* payload = text.data();
-        for (; block < chunkEnd; ++block) {
+        payloads.clear();
+        for (; block <= lastBlock && payloads.size() < chunkBlocks; ++block) {
             const std::uint32_t length = plan.payloadLength(block);
             used += encodeLengthPrefix(length, &blocks[used]);
-            std::copy_n(payload, length, &blocks[used]);
+            payloads.emplace_back(&blocks[used], length);
             used += length;
-            payload += length;
         }
+        if (!input.readExactly(payloads)) return StreamResult::readFailed;
         if (!output.writeAll(blocks.data(), used)) return StreamResult::writeFailed;
     }
     return StreamResult::done;

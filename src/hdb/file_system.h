@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace foliant::fs {
@@ -47,8 +48,9 @@ public:
     bool isOpen() const;
     bool size(std::uint64_t& out) const;
     bool id(FileId& out) const;
-    // Bytes read, 0 at the end of the file, -1 on error.
-    std::int64_t readSome(void* buffer, std::size_t count);
+    // Fills every piece in order from the file's current position; false on
+    // a read error or when the file ends first.
+    bool readExactly(std::span<const std::span<std::uint8_t>> pieces);
     // All of `count` or failure: a short write is a failure.
     bool writeAll(const void* buffer, std::size_t count);
     // Reports errors that surface only at close.

@@ -98,11 +98,18 @@ bool File::id(FileId& out) const {
     return true;
 }
 
-std::int64_t File::readSome(void* buffer, std::size_t count) {
-    const DWORD wanted = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
-    DWORD got = 0;
-    if (!ReadFile(nativeHandle(handle_), buffer, wanted, &got, nullptr)) return -1;
-    return got;
+bool File::readExactly(std::span<const std::span<std::uint8_t>> pieces) {
+    for (const std::span<std::uint8_t> piece : pieces) {
+        std::size_t filled = 0;
+        while (filled < piece.size()) {
+            DWORD got = 0;
+            const auto wanted = static_cast<DWORD>(piece.size() - filled);  // a piece is one block
+            if (!ReadFile(nativeHandle(handle_), piece.data() + filled, wanted, &got, nullptr) || got == 0)
+                return false;  // error, or the file ended early
+            filled += got;
+        }
+    }
+    return true;
 }
 
 bool File::writeAll(const void* buffer, std::size_t count) {

@@ -1,0 +1,84 @@
+#!/usr/bin/env python3
+"""Times foliant against cp on the same files, side by side.
+
+    bench/bench.py [--tool build/default/foliant] [--runs 11]
+
+Two workloads: the largest text (64 MiB less 1 KiB: 65,535 blocks), and "all" over 3,000 texts of 3 KiB. Runs
+alternate between the tool and cp so that both see the same machine state;
+the medians are compared. Peak memory is the tool's largest resident size.
+Not a test: the numbers depend on the machine. Needs GNU time (package time).
+"""
+
+import argparse
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import tempfile
+import time
+
+
+def run(argv, cwd):
+    """Runs argv; returns (seconds, peak resident KiB). GNU time measures the
+    peak: a child forked from this interpreter would report its size too."""
+    report = os.path.join(cwd, "..", "peak")
+    start = time.perf_counter()
+    subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report, *argv], cwd=cwd, check=True,
+                   stdout=subprocess.DEVNULL)
+    elapsed = time.perf_counter() - start
+    with open(report) as f:
+        return elapsed, int(f.read().split()[-1])
+
+
+def text_bytes(size, rng):
+    words = [b"lorem", b"ipsum", b"dolor", b"sit", b"amet", b"\r\n", b"foliant", b"\xc3\xa9t\xc3\xa9"]
+    chunk = b" ".join(rng.choice(words) for _ in range(4096))
+    return (chunk * (size // len(chunk) + 1))[:size]
+
+
+def compare(name, tool_run, cp_run, runs):
+    tool_times, cp_times, peaks = [], [], []
+    for _ in range(runs):
+        seconds, peak = tool_run()
+        tool_times.append(seconds)
+        peaks.append(peak)
+        cp_times.append(cp_run()[0])
+    tool, cp = statistics.median(tool_times), statistics.median(cp_times)
+    print(f"{name}: foliant {tool * 1000:.1f} ms, cp {cp * 1000:.1f} ms, "
+          f"ratio {tool / cp:.2f}, peak memory {max(peaks) / 1024:.1f} MiB")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tool", default="build/default/foliant")
+    parser.add_argument("--runs", type=int, default=11)
+    options = parser.parse_args()
+    tool = os.path.abspath(options.tool)
+    rng = random.Random(7)
+    work = tempfile.mkdtemp(prefix="foliant-bench-", dir="/var/tmp")
+    try:
+        big = os.path.join(work, "big")
+        os.mkdir(big)
+        with open(os.path.join(big, "big.txt"), "wb") as f:
+            f.write(text_bytes(65535 * 1024, rng))
+        compare("the largest text (64 MiB - 1 KiB)",
+                lambda: run([tool, "big.txt"], big),
+                lambda: run(["cp", "big.txt", "copy.txt"], big), options.runs)
+
+        many = os.path.join(work, "many")
+        os.makedirs(os.path.join(many, "texts"))
+        os.makedirs(os.path.join(many, "copy"))
+        for i in range(3000):
+            with open(os.path.join(many, "texts", f"t{i:04}.txt"), "wb") as f:
+                f.write(text_bytes(3 << 10, rng))
+        names = sorted(os.listdir(os.path.join(many, "texts")))
+        compare("all over 3,000 texts of 3 KiB",
+                lambda: run([tool, "all"], os.path.join(many, "texts")),
+                lambda: run(["cp", "--", *names, "../copy/"], os.path.join(many, "texts")), options.runs)
+    finally:
+        shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    main()
