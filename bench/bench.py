@@ -31,18 +31,30 @@ def run(argv, cwd):
         return elapsed, int(f.read().split()[-1])
 
 
+def remove(folder, names):
+    for name in names:
+        try:
+            os.remove(os.path.join(folder, name))
+        except FileNotFoundError:
+            pass
+
+
 def text_bytes(size, rng):
     words = [b"lorem", b"ipsum", b"dolor", b"sit", b"amet", b"\r\n", b"foliant", b"\xc3\xa9t\xc3\xa9"]
     chunk = b" ".join(rng.choice(words) for _ in range(4096))
     return (chunk * (size // len(chunk) + 1))[:size]
 
 
-def compare(name, tool_run, cp_run, runs):
+def compare(name, tool_run, cp_run, runs, clean):
+    """Each run makes new files, as a first conversion does: `clean` removes
+    the outputs of the run before."""
     tool_times, cp_times, peaks = [], [], []
     for _ in range(runs):
+        clean()
         seconds, peak = tool_run()
         tool_times.append(seconds)
         peaks.append(peak)
+        clean()
         cp_times.append(cp_run()[0])
     tool, cp = statistics.median(tool_times), statistics.median(cp_times)
     print(f"{name}: foliant {tool * 1000:.1f} ms, cp {cp * 1000:.1f} ms, "
@@ -64,7 +76,8 @@ def main():
             f.write(text_bytes(65535 * 1024, rng))
         compare("the largest text (64 MiB - 1 KiB)",
                 lambda: run([tool, "big.txt"], big),
-                lambda: run(["cp", "big.txt", "copy.txt"], big), options.runs)
+                lambda: run(["cp", "big.txt", "copy.txt"], big), options.runs,
+                lambda: remove(big, ["big.hdb", "copy.txt"]))
 
         many = os.path.join(work, "many")
         os.makedirs(os.path.join(many, "texts"))
@@ -75,7 +88,9 @@ def main():
         names = sorted(os.listdir(os.path.join(many, "texts")))
         compare("all over 3,000 texts of 3 KiB",
                 lambda: run([tool, "all"], os.path.join(many, "texts")),
-                lambda: run(["cp", "--", *names, "../copy/"], os.path.join(many, "texts")), options.runs)
+                lambda: run(["cp", "--", *names, "../copy/"], os.path.join(many, "texts")), options.runs,
+                lambda: (remove(os.path.join(many, "texts"), [n[:-4] + ".hdb" for n in names]),
+                         remove(os.path.join(many, "copy"), names)))
     finally:
         shutil.rmtree(work)
 

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string>
 
 namespace foliant::fs {
@@ -48,9 +47,9 @@ public:
     bool isOpen() const;
     bool size(std::uint64_t& out) const;
     bool id(FileId& out) const;
-    // Fills every piece in order from the file's current position; false on
-    // a read error or when the file ends first.
-    bool readExactly(std::span<const std::span<std::uint8_t>> pieces);
+    // Reads `count` bytes from the current position; false on a read error
+    // or when the file ends first.
+    bool readExactly(void* buffer, std::size_t count);
     // All of `count` or failure: a short write is a failure.
     bool writeAll(const void* buffer, std::size_t count);
     // Reports errors that surface only at close.

@@ -1,11 +1,7 @@
-#include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <vector>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include "hdb/file_names.h"
@@ -87,33 +83,14 @@ bool File::id(FileId& out) const {
     return true;
 }
 
-bool File::readExactly(std::span<const std::span<std::uint8_t>> pieces) {
-    // readv fills the payloads in place, a batch of pieces per call.
-    std::vector<iovec> batch;
-    std::size_t next = 0;
-    while (next < pieces.size()) {
-        const std::size_t count = std::min<std::size_t>(pieces.size() - next, IOV_MAX);
-        batch.clear();
-        for (std::size_t i = next; i < next + count; ++i)
-            if (!pieces[i].empty()) batch.push_back({pieces[i].data(), pieces[i].size()});
-        next += count;
-        iovec* pending = batch.data();
-        std::size_t left = batch.size();
-        while (left > 0) {
-            const ssize_t got = ::readv(fd(handle_), pending, static_cast<int>(left));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) return false;  // error, or the file ended early
-            auto rest = static_cast<std::size_t>(got);
-            while (left > 0 && rest >= pending->iov_len) {
-                rest -= pending->iov_len;
-                ++pending;
-                --left;
-            }
-            if (left > 0) {
-                pending->iov_base = static_cast<char*>(pending->iov_base) + rest;
-                pending->iov_len -= rest;
-            }
-        }
+bool File::readExactly(void* buffer, std::size_t count) {
+    auto* bytes = static_cast<char*>(buffer);
+    while (count > 0) {
+        const ssize_t got = ::read(fd(handle_), bytes, count);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;  // error, or the file ended early
+        bytes += got;
+        count -= static_cast<std::size_t>(got);
     }
     return true;
 }

@@ -98,16 +98,15 @@ bool File::id(FileId& out) const {
     return true;
 }
 
-bool File::readExactly(std::span<const std::span<std::uint8_t>> pieces) {
-    for (const std::span<std::uint8_t> piece : pieces) {
-        std::size_t filled = 0;
-        while (filled < piece.size()) {
-            DWORD got = 0;
-            const auto wanted = static_cast<DWORD>(piece.size() - filled);  // a piece is one block
-            if (!ReadFile(nativeHandle(handle_), piece.data() + filled, wanted, &got, nullptr) || got == 0)
-                return false;  // error, or the file ended early
-            filled += got;
-        }
+bool File::readExactly(void* buffer, std::size_t count) {
+    auto* bytes = static_cast<char*>(buffer);
+    while (count > 0) {
+        const DWORD wanted = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
+        DWORD got = 0;
+        if (!ReadFile(nativeHandle(handle_), bytes, wanted, &got, nullptr) || got == 0)
+            return false;  // error, or the file ended early
+        bytes += got;
+        count -= got;
     }
     return true;
 }
