@@ -15,7 +15,8 @@ import shutil
 import subprocess
 import sys
 import tempfile
-from dataclasses import dataclass, field
+import threading
+from dataclasses import dataclass, field, replace
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from hdb_reader import HdbError, read_hdb  # noqa: E402
@@ -76,9 +77,13 @@ class Case:
     name: str
     args: list
     files: dict
-    stdout: str
-    status: int
+    stdout: str = ""
+    status: int = 0
     after: dict = field(default_factory=dict)
+    # "all" cases: stdout, status and outputs follow from the folder's
+    # listing order, which is the platform's own.
+    batch: bool = False
+    runs: int = 1  # a second run must leave every file as the first did
     platforms: tuple = ("posix", "windows")
     unprivileged: tuple = ()  # platforms on which the tool must not run as root
     file_size_limit: int = 0  # bytes the tool may write to one file (POSIX)
@@ -91,6 +96,11 @@ def text(size, seed=1):
 
 BOOK = text(2500)
 LINES = b"one\r\ntwo\nthree\rfour\x00\xff\n" * 100
+MIXED_FOLDER = {
+    "a.txt": Text(BOOK), "MANUAL.TXT": Text(LINES), "Notes.Txt": Text(b"skipped"), "c.txt.bak": Text(b"bak"),
+    "readme.md": Text(b"skipped"), ".hidden.txt": Text(b"hidden"), "b.txt": Text(b""),
+    "y.txt.hdb": Text(b"an earlier output, left alone"),
+}
 UTF8_NAME = "\u00e9t\u00e9-" + "x" * 24 + "\u00e9.txt"  # bytes 30 and 31 are one character
 
 CASES = [
@@ -164,6 +174,21 @@ CASES = [
          "error: file not written: big.hdb\r\n", 1, platforms=("posix",), file_size_limit=100_000),
     Case("full disk keeps the old output", ["big.txt"], {"big.txt": Text(text(300_000)), "big.hdb": Text(b"old")},
          "error: file not written: big.hdb\r\n", 1, disk_space=100_000),
+    # "all": every entry whose name contains .txt or .TXT, in listing order.
+    Case("all in a mixed folder", ["all"], MIXED_FOLDER, batch=True),
+    Case("all a second time changes nothing", ["all"], MIXED_FOLDER, batch=True, runs=2),
+    Case("all ignores further arguments", ["all", "a.txt"], MIXED_FOLDER, batch=True),
+    Case("all stops at a folder named .txt", ["all"], {**MIXED_FOLDER, "old.txt": Folder()}, batch=True),
+    Case("all stops at an unreadable text", ["all"], {**MIXED_FOLDER, "secret.txt": Text(BOOK, 0)}, batch=True,
+         unprivileged=("posix", "windows")),
+    Case("all with nothing to convert", ["all"], {"readme.md": Text(b"r"), "Notes.Txt": Text(b"n")}, batch=True),
+    Case("all in an empty folder", ["all"], {}, batch=True),
+    # Wine cannot start a process in a folder it may not read (it starts it
+    # in C:\ instead), so this one is POSIX only.
+    Case("all in a folder that cannot be listed", ["all"], {".": Folder(0o311), "a.txt": Text(b"a")},
+         "error: cannot list the current directory\r\n", 1, platforms=("posix",), unprivileged=("posix",)),
+    Case("all over 2,000 texts", ["all"], {f"t{i:04}.txt": Text(text(i % 3000, i)) for i in range(2000)},
+         batch=True),
     Case("a text that just fits the disk", ["big.txt"], {"big.txt": Text(text(300_000))},
          "big.hdb converted.\n", 0, {"big.hdb": Hdb("big.txt", b"big.txt")}, disk_space=400_000),
 ]
@@ -174,7 +199,7 @@ CASES = [
 ON_SMALL_DISK = r"""
 set -e
 scratch=$1 size=$2; shift 2
-mount -t tmpfs -o size=1m tmpfs /tmp
+mount -t tmpfs -o size=64m tmpfs /tmp
 mount -t tmpfs -o size=$size tmpfs "$scratch.disk"
 cp -a "$scratch/." "$scratch.disk/"
 cd "$scratch.disk"
@@ -183,10 +208,6 @@ find "$scratch" -mindepth 1 -delete
 cp -a "$scratch.disk/." "$scratch/"
 exit $status
 """
-
-
-class Skip(Exception):
-    pass
 
 
 def short_reading_file():
@@ -246,19 +267,35 @@ def expected_stdout(stdout, platform):
     return data.replace(b"\n", b"\r\n") if platform == "windows" else data
 
 
+NOBODY_WINE_HOME = "/var/tmp/foliant-wine-nobody"
+_nobody_wine_lock = threading.Lock()
+
+
+def nobody_wine_environment(emulator):
+    """Wine runs only as the owner of its prefix: an unprivileged user gets
+    a prefix of its own, made once and kept for later runs."""
+    environment = dict(os.environ, HOME=NOBODY_WINE_HOME, WINEPREFIX=os.path.join(NOBODY_WINE_HOME, "prefix"))
+    with _nobody_wine_lock:
+        if not os.path.isfile(os.path.join(NOBODY_WINE_HOME, "prefix", "system.reg")):
+            os.makedirs(NOBODY_WINE_HOME, exist_ok=True)
+            os.chown(NOBODY_WINE_HOME, NOBODY, NOBODY)
+            prepare = "wineboot --init && wineserver -w"
+            subprocess.run(emulator[:-1] + ["sh", "-c", prepare], env=environment, user=NOBODY, group=NOBODY,
+                           extra_groups=[], stdin=subprocess.DEVNULL, capture_output=True, timeout=300, check=True)
+    return environment
+
+
 def run_tool(command, case, scratch, platform):
     kwargs = {}
-    if platform in case.unprivileged:
-        if os.geteuid() != 0:
-            pass  # already unprivileged
-        elif platform == "windows":
-            raise Skip("needs an unprivileged user, and Wine runs only as the owner of its prefix (root here)")
-        else:
-            for root, dirs, names in os.walk(scratch):
-                for n in dirs + names:
-                    os.lchown(os.path.join(root, n), NOBODY, NOBODY)
-            os.chown(scratch, NOBODY, NOBODY)
-            kwargs.update(user=NOBODY, group=NOBODY, extra_groups=[])
+    if platform in case.unprivileged and os.geteuid() == 0:
+        # Root ignores permission bits: these cases run as nobody.
+        for root, dirs, names in os.walk(scratch):
+            for n in dirs + names:
+                os.lchown(os.path.join(root, n), NOBODY, NOBODY)
+        os.chown(scratch, NOBODY, NOBODY)
+        kwargs.update(user=NOBODY, group=NOBODY, extra_groups=[])
+        if platform == "windows":
+            kwargs["env"] = nobody_wine_environment(command[:-1])
     if case.file_size_limit:
         command = ["prlimit", f"--fsize={case.file_size_limit}", "--"] + command
     if case.disk_space:
@@ -304,16 +341,51 @@ def check(case, scratch, before, result, platform):
     return problems
 
 
+def listing_order(scratch, platform, emulator):
+    """The folder's entries in the order the platform's listing gives them."""
+    if platform == "posix":
+        return os.listdir(scratch)  # readdir's order, as the tool's
+    listed = subprocess.run(emulator + ["cmd", "/c", "dir /b /a"], cwd=scratch, stdin=subprocess.DEVNULL,
+                            capture_output=True, timeout=120, check=True)
+    return listed.stdout.decode().split("\r\n")
+
+
+def output_name(name):
+    return (name[:-4] if len(name) >= 4 and name[-4] == "." else name) + ".hdb"
+
+
+def expect_batch(case, order):
+    """What "all" must do with the entries in this order."""
+    stdout, after = "", {}
+    for name in order:
+        if (".txt" not in name and ".TXT" not in name) or name.endswith(".hdb"):
+            continue
+        spec = case.files.get(name)
+        if isinstance(spec, Folder) or (isinstance(spec, Text) and spec.mode & 0o444 == 0):
+            return replace(case, stdout=stdout + f"error: file not found: {name}\r\n", status=1, after=after)
+        stdout += f"{output_name(name)} converted.\n"
+        after[output_name(name)] = Hdb(name, name.encode()[:31])
+    return replace(case, stdout=stdout, status=0, after=after)
+
+
 def run_case(command, case, platform, work):
     scratch = tempfile.mkdtemp(prefix="case-", dir=work)
     os.chmod(scratch, 0o755)
     try:
         build(scratch, case.files)
         before = snapshot(scratch)
+        if case.batch:
+            case = expect_batch(case, listing_order(scratch, platform, command[:-1]))
         set_modes(scratch, case.files)
         result = run_tool(command, case, scratch, platform)
+        problems = []
+        for _ in range(case.runs - 1):
+            first = snapshot(scratch)
+            result = run_tool(command, case, scratch, platform)
+            if snapshot(scratch) != first:
+                problems.append("a second run changed files")
         os.chmod(scratch, 0o755)
-        return check(case, scratch, before, result, platform)
+        return problems + check(case, scratch, before, result, platform)
     finally:
         for root, dirs, _ in os.walk(scratch):
             for d in dirs:
@@ -332,10 +404,7 @@ def short_read_case():
 
 
 def outcome(command, case, platform, work):
-    try:
-        problems = run_case(command, case, platform, work)
-    except Skip as reason:
-        return "SKIP", [str(reason)]
+    problems = run_case(command, case, platform, work)
     return ("FAIL" if problems else "ok"), problems
 
 
