@@ -2,54 +2,15 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
-#include <vector>
+
+#include "scratch_folder.h"
 
 namespace foliant::hdb {
 namespace {
 
-namespace stdfs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
-
-// Each test works in a folder of its own, since outputs land in the current one.
-class ConverterTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        previous_ = stdfs::current_path();
-        scratch_ = stdfs::temp_directory_path() /
-                   ("foliant-unit-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        stdfs::remove_all(scratch_);
-        stdfs::create_directories(scratch_);
-        stdfs::current_path(scratch_);
-    }
-    void TearDown() override {
-        stdfs::current_path(previous_);
-        stdfs::remove_all(scratch_);
-    }
-    static void write(const std::string& name, const Bytes& bytes) {
-        std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
-    }
-    static Bytes read(const std::string& name) {
-        std::ifstream in(name, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), {});
-    }
-    // Converts with standard output captured, so messages can be checked.
-    static bool convert(const std::string& input, std::string& output, std::string& printed) {
-        ::testing::internal::CaptureStdout();
-        const bool converted = convertFile(input, output);
-        std::fflush(stdout);
-        printed = ::testing::internal::GetCapturedStdout();
-        return converted;
-    }
-
-private:
-    stdfs::path previous_;
-    stdfs::path scratch_;
-};
+class ConverterTest : public ScratchFolderTest {};
 
 void append(Bytes& bytes, std::initializer_list<int> values) {
     for (int v : values) bytes.push_back(static_cast<std::uint8_t>(v));
@@ -85,8 +46,10 @@ TEST_F(ConverterTest, WorkedExampleByteForByte) {
     }
     ASSERT_EQ(expected.size(), 2679u);
 
-    std::string output, printed;
-    ASSERT_TRUE(convert("book.txt", output, printed));
+    std::string output;
+    bool converted = false;
+    const std::string printed = printedBy([&] { converted = convertFile("book.txt", output); });
+    ASSERT_TRUE(converted);
     EXPECT_EQ(output, "book.hdb");
     EXPECT_EQ(printed, "book.hdb converted.\n");
     EXPECT_EQ(read("book.hdb"), expected);
@@ -94,8 +57,8 @@ TEST_F(ConverterTest, WorkedExampleByteForByte) {
 
 TEST_F(ConverterTest, EmptyTextIsOneEmptyBlock) {
     write("empty.txt", {});
-    std::string output, printed;
-    ASSERT_TRUE(convert("empty.txt", output, printed));
+    std::string output;
+    ASSERT_TRUE(convertFile("empty.txt", output));
     const Bytes hdb = read("empty.hdb");
     ASSERT_EQ(hdb.size(), 142u);
     EXPECT_EQ(hdb[88], 2);                         // recordCount
@@ -116,9 +79,10 @@ TEST_F(ConverterTest, FailuresPrintOneMessageAndLeaveNoFile) {
         {"same.txt.hdb", "error: input and output are the same file: same.txt.hdb\r\n"},
     };
     for (const auto& c : cases) {
-        std::string output, printed;
-        EXPECT_FALSE(convert(c.input, output, printed));
-        EXPECT_EQ(printed, c.message);
+        std::string output;
+        bool converted = true;
+        EXPECT_EQ(printedBy([&] { converted = convertFile(c.input, output); }), c.message);
+        EXPECT_FALSE(converted);
     }
     EXPECT_EQ(read("same.txt.hdb"), Bytes{'x'});
     EXPECT_EQ(std::distance(stdfs::directory_iterator("."), {}), 2);

@@ -1,12 +1,21 @@
 #include "gui/interactive_mode.h"
 
-#include <cstdio>
+#include "gui/desktop.h"
+#include "hdb/converter.h"
 
 namespace foliant::gui {
 
+cli::ExitStatus runInteractiveMode(const Desktop& desktop) {
+    const std::string chosen = desktop.askForFileName();
+    if (chosen.empty()) return cli::ExitStatus::failure;
+    std::string output;
+    if (!hdb::convertFile(chosen, output)) return cli::ExitStatus::failure;
+    desktop.open(output);
+    return cli::ExitStatus::success;
+}
+
 cli::ExitStatus runInteractiveMode() {
-    std::printf("error: interactive mode is not available in this build\r\n");
-    return cli::ExitStatus::failure;
+    return runInteractiveMode(Desktop{askForFileName, openWithAssociatedProgram});
 }
 
 }  // namespace foliant::gui

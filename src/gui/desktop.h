@@ -1,0 +1,17 @@
+// The desktop's two services the interactive mode needs. desktop_posix.cpp
+// and desktop_win.cpp implement them; CMake picks one.
+#pragma once
+
+#include <string>
+
+namespace foliant::gui {
+
+// Asks the user for one file to convert; empty when the user cancels. Like
+// the Windows dialog, it leaves the current directory at the chosen file's
+// folder, so the output lands beside the file.
+std::string askForFileName();
+
+// Opens `path` with the program associated with its type, without waiting.
+void openWithAssociatedProgram(const std::string& path);
+
+}  // namespace foliant::gui

@@ -1,0 +1,157 @@
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "gui/desktop.h"
+
+extern char** environ;
+
+namespace foliant::gui {
+namespace {
+
+#ifdef __APPLE__
+constexpr const char* OPENER = "open";
+#else
+constexpr const char* OPENER = "xdg-open";
+#endif
+
+// The desktop's file choosers, in order of preference; each prints the
+// chosen path and ends with status 1 for a cancel.
+const std::vector<std::vector<std::string>> CHOOSERS = {
+    {"zenity", "--file-selection", "--file-filter=Text Document Files (*.txt) | *.txt",
+     "--file-filter=All Files (*.*) | *"},
+    {"kdialog", "--getopenfilename", ".", "*.txt|Text Document Files (*.txt)\n*|All Files (*.*)"},
+};
+
+enum class Answer { chosen, cancelled, unavailable };
+
+bool hasDisplay() {
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    return set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+
+int waitFor(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    return status;
+}
+
+// Runs a chooser with an argument vector (no shell), its standard error on
+// /dev/null, and reads the path it prints.
+Answer runChooser(const std::vector<std::string>& command, std::string& chosen) {
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return Answer::unavailable;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (const std::string& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeEnds[1]);
+    std::string printed;
+    if (spawned == 0) {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t got = ::read(pipeEnds[0], buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            printed.append(buffer, static_cast<std::size_t>(got));
+        }
+    }
+    ::close(pipeEnds[0]);
+    if (spawned != 0) return Answer::unavailable;
+    const int status = waitFor(pid);
+    if (status < 0 || !WIFEXITED(status)) return Answer::unavailable;
+    if (WEXITSTATUS(status) == 1) return Answer::cancelled;
+    if (WEXITSTATUS(status) != 0) return Answer::unavailable;  // e.g. no display after all
+    if (!printed.empty() && printed.back() == '\n') printed.pop_back();
+    chosen = printed;
+    return chosen.empty() ? Answer::cancelled : Answer::chosen;
+}
+
+// One line from standard input; an empty line or the end of input is a cancel.
+std::string askOnTerminal() {
+    if (::isatty(STDIN_FILENO)) {
+        std::printf("File to convert: ");
+        std::fflush(stdout);
+    }
+    std::string line;
+    for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) line += static_cast<char>(c);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+std::string absolutePath(const std::string& name) {
+    if (name.starts_with('/')) return name;
+    std::error_code error;
+    const std::filesystem::path current = std::filesystem::current_path(error);
+    return error ? name : (current / name).string();
+}
+
+}  // namespace
+
+std::string askForFileName() {
+    std::string chosen;
+    bool answered = false;
+    if (hasDisplay()) {
+        for (const auto& chooser : CHOOSERS) {
+            const Answer answer = runChooser(chooser, chosen);
+            if (answer == Answer::cancelled) return {};
+            if (answer == Answer::chosen) {
+                answered = true;
+                break;
+            }
+        }
+    }
+    if (!answered) chosen = askOnTerminal();
+    if (chosen.empty()) return chosen;
+    // As the Windows dialog does: the chosen file's folder becomes current,
+    // so the output lands beside the file.
+    chosen = absolutePath(chosen);
+    const std::string folder = chosen.substr(0, std::max<std::size_t>(chosen.rfind('/'), 1));
+    if (::chdir(folder.c_str()) != 0) {
+        // The name may not exist; the converter then says so.
+    }
+    return chosen;
+}
+
+void openWithAssociatedProgram(const std::string& path) {
+    // An absolute path: a bare name starting with '-' would read as an option.
+    const std::string target = absolutePath(path);
+    std::fflush(stdout);
+    // Two forks: the opener runs in a session of its own, is never waited
+    // for, and leaves no zombie behind; its streams do not hold ours open.
+    const pid_t child = ::fork();
+    if (child < 0) return;
+    if (child == 0) {
+        ::setsid();
+        if (::fork() == 0) {
+            const int null = ::open("/dev/null", O_RDWR);
+            for (int stream = 0; stream <= 2; ++stream) ::dup2(null, stream);
+            if (null > 2) ::close(null);
+            ::execlp(OPENER, OPENER, target.c_str(), static_cast<char*>(nullptr));
+        }
+        ::_exit(0);
+    }
+    waitFor(child);
+}
+
+}  // namespace foliant::gui

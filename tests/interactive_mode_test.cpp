@@ -1,0 +1,48 @@
+#include "gui/interactive_mode.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "scratch_folder.h"
+
+namespace foliant::gui {
+namespace {
+
+class InteractiveModeTest : public ScratchFolderTest {
+protected:
+    // A dialog that answers `answer`, and an opener that records its calls.
+    Desktop standIn(std::string answer) {
+        return Desktop{[answer] { return answer; }, [this](const std::string& path) { opened.push_back(path); }};
+    }
+    std::vector<std::string> opened;
+};
+
+TEST_F(InteractiveModeTest, ChosenFileIsConvertedThenOpened) {
+    write("notes.doc", {'n', 'o'});  // no name test in this mode
+    cli::ExitStatus status{};
+    const std::string printed = printedBy([&] { status = runInteractiveMode(standIn("notes.doc")); });
+    EXPECT_EQ(status, cli::ExitStatus::success);
+    EXPECT_EQ(printed, "notes.hdb converted.\n");
+    EXPECT_EQ(opened, std::vector<std::string>{"notes.hdb"});
+    EXPECT_EQ(read("notes.hdb").size(), 92u + 32 + 17 + 1 + 2);
+}
+
+TEST_F(InteractiveModeTest, CancelPrintsNothingAndOpensNothing) {
+    cli::ExitStatus status{};
+    EXPECT_EQ(printedBy([&] { status = runInteractiveMode(standIn("")); }), "");
+    EXPECT_EQ(status, cli::ExitStatus::failure);
+    EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(InteractiveModeTest, FailedConversionOpensNothing) {
+    cli::ExitStatus status{};
+    EXPECT_EQ(printedBy([&] { status = runInteractiveMode(standIn("missing.txt")); }),
+              "error: file not found: missing.txt\r\n");
+    EXPECT_EQ(status, cli::ExitStatus::failure);
+    EXPECT_TRUE(opened.empty());
+}
+
+}  // namespace
+}  // namespace foliant::gui
