@@ -16,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 from dataclasses import dataclass, field, replace
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -84,6 +85,11 @@ class Case:
     # listing order, which is the platform's own.
     batch: bool = False
     runs: int = 1  # a second run must leave every file as the first did
+    # Interactive mode without a display: the answer typed on standard input,
+    # and the paths the stand-in opener must be given ({scratch} is the folder).
+    stdin: bytes = None
+    opened: tuple = ()
+    opener_sleeps: bool = False  # the opener outlives the tool, which must not wait
     platforms: tuple = ("posix", "windows")
     unprivileged: tuple = ()  # platforms on which the tool must not run as root
     file_size_limit: int = 0  # bytes the tool may write to one file (POSIX)
@@ -183,6 +189,26 @@ CASES = [
          unprivileged=("posix", "windows")),
     Case("all with nothing to convert", ["all"], {"readme.md": Text(b"r"), "Notes.Txt": Text(b"n")}, batch=True),
     Case("all in an empty folder", ["all"], {}, batch=True),
+    # No argument: the file is asked for on the terminal (no display here),
+    # converted beside itself, and handed to the opener.
+    Case("interactive: a text in another folder", [], {"sub/notes.txt": Text(BOOK)},
+         "notes.hdb converted.\n", 0, {"sub/notes.hdb": Hdb("sub/notes.txt", b"notes.txt")},
+         platforms=("posix",), stdin=b"sub/notes.txt\n", opened=("{scratch}/sub/notes.hdb",)),
+    Case("interactive: any name, typed with CR LF", [], {"notes.doc": Text(b"doc")},
+         "notes.hdb converted.\n", 0, {"notes.hdb": Hdb("notes.doc", b"notes.doc")},
+         platforms=("posix",), stdin=b"notes.doc\r\n", opened=("{scratch}/notes.hdb",)),
+    Case("interactive: a name starting with a dash", [], {"-n.txt": Text(b"n")},
+         "-n.hdb converted.\n", 0, {"-n.hdb": Hdb("-n.txt", b"-n.txt")},
+         platforms=("posix",), stdin=b"-n.txt\n", opened=("{scratch}/-n.hdb",)),
+    Case("interactive: the opener is not waited for", [], {"a.txt": Text(b"a")},
+         "a.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt")},
+         platforms=("posix",), stdin=b"a.txt\n", opened=("{scratch}/a.hdb",), opener_sleeps=True),
+    Case("interactive: cancel by an empty line", [], {"a.txt": Text(b"a")}, "", 1,
+         platforms=("posix",), stdin=b"\n"),
+    Case("interactive: cancel by the end of input", [], {"a.txt": Text(b"a")}, "", 1,
+         platforms=("posix",), stdin=b""),
+    Case("interactive: a missing file", [], {}, "error: file not found: {scratch}/gone.txt\r\n", 1,
+         platforms=("posix",), stdin=b"gone.txt\n"),
     # Wine cannot start a process in a folder it may not read (it starts it
     # in C:\ instead), so this one is POSIX only.
     Case("all in a folder that cannot be listed", ["all"], {".": Folder(0o311), "a.txt": Text(b"a")},
@@ -303,13 +329,45 @@ def run_tool(command, case, scratch, platform):
         os.mkdir(scratch + ".disk")
         command = ["unshare", "-Urm", "sh", "-c", ON_SMALL_DISK, "sh", scratch,
                    str(used + case.disk_space)] + command
-    return subprocess.run(command + case.args, cwd=scratch, stdin=subprocess.DEVNULL,
+    if case.stdin is not None:
+        environment = kwargs.setdefault("env", dict(os.environ))
+        for name in ("DISPLAY", "WAYLAND_DISPLAY"):
+            environment.pop(name, None)
+        environment.update(PATH=STAND_IN_BIN + os.pathsep + environment.get("PATH", ""),
+                           FOLIANT_OPENER_LOG=scratch + ".opened",
+                           FOLIANT_OPENER_SLEEP="15" if case.opener_sleeps else "0")
+    return subprocess.run(command + case.args, cwd=scratch, input=case.stdin or b"",
                           capture_output=True, timeout=300, **kwargs)
+
+
+# The stand-in for xdg-open: records what it is given, then lingers if asked.
+STAND_IN_OPENER = """#!/bin/sh
+printf '%s\\n' "$@" >> "$FOLIANT_OPENER_LOG"
+exec sleep "$FOLIANT_OPENER_SLEEP"
+"""
+STAND_IN_BIN = ""  # set by main()
+
+
+def opened_paths(case, scratch):
+    """What the stand-in opener recorded; it runs detached, so give it time."""
+    log = scratch + ".opened"
+    deadline = time.monotonic() + (10 if case.opened else 0.3)
+    while time.monotonic() < deadline and not os.path.exists(log):
+        time.sleep(0.05)
+    if not os.path.exists(log):
+        return ()
+    with open(log) as f:
+        return tuple(f.read().splitlines())
 
 
 def check(case, scratch, before, result, platform):
     problems = []
-    want = expected_stdout(case.stdout, platform)
+    if case.stdin is not None:
+        want_opened = tuple(path.format(scratch=scratch) for path in case.opened)
+        got_opened = opened_paths(case, scratch)
+        if got_opened != want_opened:
+            problems.append(f"opener given {got_opened}, expected {want_opened}")
+    want = expected_stdout(case.stdout.format(scratch=scratch), platform)
     if result.stdout != want:
         problems.append(f"stdout {result.stdout!r}, expected {want!r}")
     if result.stderr:
@@ -377,8 +435,11 @@ def run_case(command, case, platform, work):
         if case.batch:
             case = expect_batch(case, listing_order(scratch, platform, command[:-1]))
         set_modes(scratch, case.files)
+        started = time.monotonic()
         result = run_tool(command, case, scratch, platform)
         problems = []
+        if case.opener_sleeps and time.monotonic() - started > 10:
+            problems.append("the tool waited for the opener")
         for _ in range(case.runs - 1):
             first = snapshot(scratch)
             result = run_tool(command, case, scratch, platform)
@@ -433,6 +494,12 @@ def main():
     os.chmod(work, 0o755)
     tool = os.path.join(work, os.path.basename(options.tool))
     shutil.copy(options.tool, tool)
+    global STAND_IN_BIN
+    STAND_IN_BIN = os.path.join(work, "bin")
+    os.mkdir(STAND_IN_BIN)
+    with open(os.path.join(STAND_IN_BIN, "xdg-open"), "w") as f:
+        f.write(STAND_IN_OPENER)
+    os.chmod(os.path.join(STAND_IN_BIN, "xdg-open"), 0o755)
     command = [part for part in options.emulator.split(";") if part] + [tool]
     try:
         # Cases are independent; side by side they hide the emulator's start-up time.
