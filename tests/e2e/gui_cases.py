@@ -1,0 +1,213 @@
+#!/usr/bin/env python3
+"""The interactive mode with real windows: the tool started without arguments
+on a virtual X display (Xvfb), its dialog driven by xdotool as a person would:
+find the window, focus it, type a path and Enter, or press Escape.
+
+On POSIX the dialog is zenity and the opener a stand-in xdg-open on PATH. For
+foliant.exe it is Wine's GetOpenFileNameA, and ShellExecuteA hands the output
+to a stand-in program registered for .hdb in a Wine prefix kept for these
+tests. Every wait polls against a deadline; every run has a timeout.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from hdb_reader import HdbError, read_hdb  # noqa: E402
+
+GUI_WINE_PREFIX = "/var/tmp/foliant-wine-gui"
+TEXT = b"A text chosen in a dialog.\r\n" * 50
+
+
+def poll(what, condition, seconds=30):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        found = condition()
+        if found:
+            return found
+        time.sleep(0.1)
+    raise TimeoutError(f"gave up waiting for {what}")
+
+
+class Display:
+    """An Xvfb server on a display number it picks itself."""
+
+    def __enter__(self):
+        read_end, write_end = os.pipe()
+        self.server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp",
+                                        "-screen", "0", "1280x1024x24"], pass_fds=(write_end,),
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as numbers:
+            self.name = ":" + numbers.readline().strip()
+        return self
+
+    def __exit__(self, *exc):
+        self.server.terminate()
+        self.server.wait(timeout=10)
+
+    def xdotool(self, *args):
+        result = subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=self.name),
+                                capture_output=True, text=True, timeout=30)
+        return result.stdout.split()
+
+    def wait_for_window(self, *search):
+        windows = poll(f"a window {search}", lambda: self.xdotool("search", "--onlyvisible", *search))
+        window = windows[-1]
+        self.xdotool("windowfocus", "--sync", window)
+        return window
+
+
+def wine_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def prepare_wine(emulator, environment, log):
+    """A prefix of the GUI tests' own, with a stand-in program for .hdb that
+    writes the path it is given to `log`. Wine reads HKCR for this, not HKCU."""
+    if not os.path.isfile(os.path.join(GUI_WINE_PREFIX, "system.reg")):
+        subprocess.run(emulator[:-1] + ["sh", "-c", "wineboot --init && wineserver -w"], env=environment,
+                       capture_output=True, timeout=300, check=True)
+    handler = f"C:\\windows\\system32\\cmd.exe /c echo %1> {wine_path(log)}"
+    for key, value in (("HKEY_CLASSES_ROOT\\.hdb", "foliant.standin"),
+                       ("HKEY_CLASSES_ROOT\\foliant.standin\\shell\\open\\command", handler)):
+        subprocess.run(emulator + ["reg", "add", key, "/ve", "/d", value, "/f"], env=environment,
+                       capture_output=True, timeout=120, check=True)
+
+
+def forget_visited_folders(emulator, environment):
+    """The dialog starts where it was last used; start each case afresh."""
+    key = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\ComDlg32"
+    subprocess.run(emulator + ["reg", "delete", key, "/f"], env=environment, capture_output=True, timeout=120)
+
+
+def press_return_until_ended(display, tool):
+    # The first Return may only accept a completion.
+    display.xdotool("key", "Return")
+    try:
+        tool.wait(timeout=1)
+        return True
+    except subprocess.TimeoutExpired:
+        return False
+
+
+def run_case(display, command, environment, scratch, answer, platform):
+    """Starts the tool, answers its dialog (None: Escape); returns its result."""
+    tool = subprocess.Popen(command, cwd=scratch, env=environment, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        if platform == "windows":
+            display.wait_for_window("--name", "^Open$")
+        else:
+            display.wait_for_window("--class", "zenity")
+        if answer is None:
+            display.xdotool("key", "Escape")
+        else:
+            if platform == "posix":
+                display.xdotool("key", "ctrl+l")  # GTK's location field
+            display.xdotool("type", "--delay", "20", answer)
+            poll("the dialog to close", lambda: press_return_until_ended(display, tool))
+        stdout, stderr = tool.communicate(timeout=60)
+        return tool.returncode, stdout, stderr
+    finally:
+        if tool.poll() is None:
+            tool.kill()
+            tool.wait()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--platform", choices=("posix", "windows"), required=True)
+    parser.add_argument("--emulator", default="")
+    options = parser.parse_args()
+
+    emulator = [part for part in options.emulator.split(";") if part]
+    command = emulator + [os.path.abspath(options.tool)]
+    work = tempfile.mkdtemp(prefix="foliant-gui-", dir="/var/tmp")
+    log = os.path.join(work, "opened.log")
+    # A home of its own: the dialogs keep recent files and settings there.
+    environment = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, ".config"),
+                       XDG_DATA_HOME=os.path.join(work, ".local"))
+    if options.platform == "windows":
+        environment["WINEPREFIX"] = GUI_WINE_PREFIX
+    else:
+        standin = os.path.join(work, "bin")
+        os.mkdir(standin)
+        with open(os.path.join(standin, "xdg-open"), "w") as f:
+            f.write(f"#!/bin/sh\nprintf '%s\\n' \"$@\" > {log}\n")
+        os.chmod(os.path.join(standin, "xdg-open"), 0o755)
+        environment["PATH"] = standin + os.pathsep + environment["PATH"]
+
+    passed = failed = 0
+    try:
+        with Display() as display:
+            environment["DISPLAY"] = display.name
+            environment.pop("WAYLAND_DISPLAY", None)
+            if options.platform == "windows":
+                prepare_wine(emulator, environment, log)
+            scratch = os.path.join(work, "scratch")
+            os.makedirs(os.path.join(scratch, "sub"))
+            with open(os.path.join(scratch, "sub", "notes.txt"), "wb") as f:
+                f.write(TEXT)
+            if options.platform == "windows":
+                # The dialog opens in the current folder (its memory of
+                # earlier folders is cleared) and the file is chosen there.
+                shutil.move(os.path.join(scratch, "sub", "notes.txt"), scratch)
+                answer, output = "notes.txt", os.path.join(scratch, "notes.hdb")
+                opened, line = wine_path(output), b"notes.hdb converted.\r\n"
+            else:
+                # A file in another folder: it becomes the current one, so
+                # the output lands beside the file.
+                answer = os.path.join(scratch, "sub", "notes.txt")
+                output = opened = os.path.join(scratch, "sub", "notes.hdb")
+                line = b"notes.hdb converted.\n"
+
+            cases = [("a file chosen in the dialog is converted and opened", answer),
+                     ("Escape cancels", None)]
+            for name, typed in cases:
+                problems = []
+                if os.path.exists(log):
+                    os.remove(log)
+                if options.platform == "windows":
+                    forget_visited_folders(emulator, environment)
+                status, stdout, _ = run_case(display, command, environment, scratch, typed, options.platform)
+                if typed is None:
+                    if (status, stdout) != (1, b""):
+                        problems.append(f"status {status}, stdout {stdout!r}; expected 1 and nothing")
+                    time.sleep(0.5)
+                    if os.path.exists(log):
+                        problems.append("the opener was called")
+                else:
+                    if (status, stdout) != (0, line):
+                        problems.append(f"status {status}, stdout {stdout!r}; expected 0 and {line!r}")
+                    try:
+                        with open(output, "rb") as f:
+                            if read_hdb(f.read())[1] != TEXT:
+                                problems.append("the output's text differs")
+                    except (OSError, HdbError) as error:
+                        problems.append(f"output: {error}")
+                    try:
+                        got = poll("the opener", lambda: os.path.exists(log) and open(log).read().strip(), 20)
+                        if got != opened:
+                            problems.append(f"opener given {got!r}, expected {opened!r}")
+                    except TimeoutError as error:
+                        problems.append(str(error))
+                print(("FAIL " if problems else "ok   ") + name)
+                for problem in problems:
+                    print("     " + problem)
+                failed += bool(problems)
+                passed += not problems
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
