@@ -31,19 +31,6 @@ PathStatus inspectPath(const std::string& path) {
     return PathStatus{kindOf(st.st_mode), ::access(path.c_str(), W_OK) != 0, idOf(st)};
 }
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        other.handle_ = -1;
-    }
-    return *this;
-}
-
-File::~File() { close(); }
-
 bool File::isOpen() const { return handle_ >= 0; }
 
 bool File::openForReading(const std::string& path) {

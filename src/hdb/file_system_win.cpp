@@ -40,19 +40,6 @@ PathStatus inspectPath(const std::string& path) {
     return PathStatus{kind, (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0, idOf(info)};
 }
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        other.handle_ = -1;
-    }
-    return *this;
-}
-
-File::~File() { close(); }
-
 bool File::isOpen() const { return handle_ != -1; }
 
 bool File::openForReading(const std::string& path) {

@@ -86,14 +86,23 @@ def forget_visited_folders(emulator, environment):
     subprocess.run(emulator + ["reg", "delete", key, "/f"], env=environment, capture_output=True, timeout=120)
 
 
-def press_return_until_ended(display, tool):
-    # The first Return may only accept a completion.
-    display.xdotool("key", "Return")
-    try:
-        tool.wait(timeout=1)
-        return True
-    except subprocess.TimeoutExpired:
-        return False
+def answer_dialog(display, window, tool, answer, platform):
+    """Types the answer and presses Return. A dialog that has just appeared
+    may drop keys, and the first Return may only accept a completion, so
+    this is repeated until the tool has ended."""
+    display.xdotool("windowfocus", "--sync", window)
+    if platform == "posix":
+        display.xdotool("key", "ctrl+l")  # GTK's location field
+    display.xdotool("key", "End", "shift+Home")  # typing replaces what an earlier try left
+    display.xdotool("type", "--delay", "20", answer)
+    for _ in range(3):
+        display.xdotool("key", "Return")
+        try:
+            tool.wait(timeout=1)
+            return True
+        except subprocess.TimeoutExpired:
+            pass
+    return False
 
 
 def run_case(display, command, environment, scratch, answer, platform):
@@ -101,17 +110,12 @@ def run_case(display, command, environment, scratch, answer, platform):
     tool = subprocess.Popen(command, cwd=scratch, env=environment, stdin=subprocess.DEVNULL,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     try:
-        if platform == "windows":
-            display.wait_for_window("--name", "^Open$")
-        else:
-            display.wait_for_window("--class", "zenity")
+        search = ("--name", "^Open$") if platform == "windows" else ("--class", "zenity")
+        window = display.wait_for_window(*search)
         if answer is None:
             display.xdotool("key", "Escape")
         else:
-            if platform == "posix":
-                display.xdotool("key", "ctrl+l")  # GTK's location field
-            display.xdotool("type", "--delay", "20", answer)
-            poll("the dialog to close", lambda: press_return_until_ended(display, tool))
+            poll("the dialog to take the answer", lambda: answer_dialog(display, window, tool, answer, platform), 60)
         stdout, stderr = tool.communicate(timeout=60)
         return tool.returncode, stdout, stderr
     finally:
@@ -131,12 +135,15 @@ def main():
     command = emulator + [os.path.abspath(options.tool)]
     work = tempfile.mkdtemp(prefix="foliant-gui-", dir="/var/tmp")
     log = os.path.join(work, "opened.log")
-    # A home of its own: the dialogs keep recent files and settings there.
-    environment = dict(os.environ, HOME=work, XDG_CONFIG_HOME=os.path.join(work, ".config"),
-                       XDG_DATA_HOME=os.path.join(work, ".local"))
+    environment = dict(os.environ)
     if options.platform == "windows":
+        # Not another HOME here: Wine would point the prefix's user folders
+        # into this run's folder, gone after it.
         environment["WINEPREFIX"] = GUI_WINE_PREFIX
     else:
+        # A home of its own: the dialog keeps recent files and settings there.
+        environment.update(HOME=work, XDG_CONFIG_HOME=os.path.join(work, ".config"),
+                           XDG_DATA_HOME=os.path.join(work, ".local"))
         standin = os.path.join(work, "bin")
         os.mkdir(standin)
         with open(os.path.join(standin, "xdg-open"), "w") as f:
@@ -176,8 +183,14 @@ def main():
                     os.remove(log)
                 if options.platform == "windows":
                     forget_visited_folders(emulator, environment)
-                status, stdout, _ = run_case(display, command, environment, scratch, typed, options.platform)
-                if typed is None:
+                try:
+                    status, stdout, _ = run_case(display, command, environment, scratch, typed, options.platform)
+                except (TimeoutError, subprocess.TimeoutExpired) as error:
+                    status, stdout = None, None
+                    problems.append(str(error))
+                if status is None:
+                    pass
+                elif typed is None:
                     if (status, stdout) != (1, b""):
                         problems.append(f"status {status}, stdout {stdout!r}; expected 1 and nothing")
                     time.sleep(0.5)
