@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the tests need and the machine lacks, then builds and tests
-# every build: native, native under the sanitizers, and Windows under Wine.
+# every build: native, native under the sanitizers, Windows under Wine, and
+# the fuzzers (each run for a short while).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make libgtest-dev googletest python3 util-linux
-          g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool zenity)
+          g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool zenity
+          clang libclang-rt-14-dev dpkg-dev groff-base man-db desktop-file-utils)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
@@ -16,7 +18,7 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 
-for preset in default sanitize windows; do
+for preset in default sanitize windows fuzz; do
   echo "== $preset"
   cmake --preset "$preset"
   cmake --build --preset "$preset" -j "$(nproc)"
