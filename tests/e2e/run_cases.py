@@ -251,28 +251,28 @@ def short_reading_file():
 
 
 def build(scratch, files):
-    for name, spec in files.items():
+    for name, entry in files.items():
         path = os.path.join(scratch, name)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        if isinstance(spec, Text):
+        if isinstance(entry, Text):
             with open(path, "wb") as f:
-                f.write(spec.data)
-        elif isinstance(spec, Sparse):
+                f.write(entry.data)
+        elif isinstance(entry, Sparse):
             with open(path, "wb") as f:
-                f.truncate(spec.size)
-        elif isinstance(spec, HardLink):
-            os.link(os.path.join(scratch, spec.target), path)
-        elif isinstance(spec, SymLink):
-            os.symlink(spec.target, path)
-        elif isinstance(spec, Folder):
+                f.truncate(entry.size)
+        elif isinstance(entry, HardLink):
+            os.link(os.path.join(scratch, entry.target), path)
+        elif isinstance(entry, SymLink):
+            os.symlink(entry.target, path)
+        elif isinstance(entry, Folder):
             os.makedirs(path, exist_ok=True)
 
 
 def set_modes(scratch, files):
     # Modes last, deepest first, so a read-only folder is still filled.
-    for name, spec in sorted(files.items(), key=lambda item: -len(item[0])):
-        if isinstance(spec, (Text, Folder)):
-            os.chmod(os.path.join(scratch, name), spec.mode)
+    for name, entry in sorted(files.items(), key=lambda item: -len(item[0])):
+        if isinstance(entry, (Text, Folder)):
+            os.chmod(os.path.join(scratch, name), entry.mode)
 
 
 def snapshot(scratch):
@@ -433,8 +433,8 @@ def expect_batch(case, order):
     for name in order:
         if (".txt" not in name and ".TXT" not in name) or name.endswith(".hdb"):
             continue
-        spec = case.files.get(name)
-        if isinstance(spec, Folder) or (isinstance(spec, Text) and spec.mode & 0o444 == 0):
+        entry = case.files.get(name)
+        if isinstance(entry, Folder) or (isinstance(entry, Text) and entry.mode & 0o444 == 0):
             return replace(case, stdout=stdout + f"error: file not found: {name}\r\n", status=1, after=after)
         stdout += f"{output_name(name)} converted.\n"
         after[output_name(name)] = Hdb(name, name.encode()[:31])
