@@ -358,15 +358,18 @@ def install_stand_in_opener(folder):
 
 
 def opened_paths(case, scratch):
-    """What the stand-in opener recorded; it runs detached, so give it time."""
+    """What the stand-in opener recorded. It runs detached, so it may still
+    be writing: wait until it has recorded as many paths as expected."""
     log = scratch + ".opened"
+    recorded = ()
     deadline = time.monotonic() + (10 if case.opened else 0.3)
-    while time.monotonic() < deadline and not os.path.exists(log):
+    while True:
+        if os.path.exists(log):
+            with open(log) as f:
+                recorded = tuple(f.read().splitlines())
+        if (case.opened and len(recorded) >= len(case.opened)) or time.monotonic() > deadline:
+            return recorded
         time.sleep(0.05)
-    if not os.path.exists(log):
-        return ()
-    with open(log) as f:
-        return tuple(f.read().splitlines())
 
 
 def check(case, scratch, before, result, platform):
