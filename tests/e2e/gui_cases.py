@@ -16,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 import time
+from dataclasses import dataclass
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from hdb_reader import HdbError, read_hdb  # noqa: E402
@@ -124,6 +125,34 @@ def run_case(display, command, environment, scratch, answer, platform):
             tool.wait()
 
 
+@dataclass
+class Expected:
+    line: bytes  # the success line
+    output: str  # where the output must land
+    opened: str  # what the opener must be given
+
+
+def check(status, stdout, expected, log):
+    """`expected` None: the dialog was cancelled."""
+    if expected is None:
+        problems = [] if (status, stdout) == (1, b"") else [f"status {status}, stdout {stdout!r}; expected 1, nothing"]
+        time.sleep(0.5)  # an opener would have been started by now
+        return problems + (["the opener was called"] if os.path.exists(log) else [])
+    problems = []
+    if (status, stdout) != (0, expected.line):
+        problems.append(f"status {status}, stdout {stdout!r}; expected 0 and {expected.line!r}")
+    try:
+        with open(expected.output, "rb") as f:
+            if read_hdb(f.read())[1] != TEXT:
+                problems.append("the output's text differs")
+    except (OSError, HdbError) as error:
+        problems.append(f"output: {error}")
+    got = poll("the opener", lambda: os.path.exists(log) and open(log).read().strip(), 20)
+    if got != expected.opened:
+        problems.append(f"opener given {got!r}, expected {expected.opened!r}")
+    return problems
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", required=True)
@@ -178,39 +207,16 @@ def main():
             cases = [("a file chosen in the dialog is converted and opened", answer),
                      ("Escape cancels", None)]
             for name, typed in cases:
-                problems = []
                 if os.path.exists(log):
                     os.remove(log)
                 if options.platform == "windows":
                     forget_visited_folders(emulator, environment)
                 try:
                     status, stdout, _ = run_case(display, command, environment, scratch, typed, options.platform)
+                    expected = Expected(line, output, opened) if typed else None
+                    problems = check(status, stdout, expected, log)
                 except (TimeoutError, subprocess.TimeoutExpired) as error:
-                    status, stdout = None, None
-                    problems.append(str(error))
-                if status is None:
-                    pass
-                elif typed is None:
-                    if (status, stdout) != (1, b""):
-                        problems.append(f"status {status}, stdout {stdout!r}; expected 1 and nothing")
-                    time.sleep(0.5)
-                    if os.path.exists(log):
-                        problems.append("the opener was called")
-                else:
-                    if (status, stdout) != (0, line):
-                        problems.append(f"status {status}, stdout {stdout!r}; expected 0 and {line!r}")
-                    try:
-                        with open(output, "rb") as f:
-                            if read_hdb(f.read())[1] != TEXT:
-                                problems.append("the output's text differs")
-                    except (OSError, HdbError) as error:
-                        problems.append(f"output: {error}")
-                    try:
-                        got = poll("the opener", lambda: os.path.exists(log) and open(log).read().strip(), 20)
-                        if got != opened:
-                            problems.append(f"opener given {got!r}, expected {opened!r}")
-                    except TimeoutError as error:
-                        problems.append(str(error))
+                    problems = [str(error)]
                 print(("FAIL " if problems else "ok   ") + name)
                 for problem in problems:
                     print("     " + problem)
