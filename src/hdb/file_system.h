@@ -44,7 +44,6 @@ public:
     // Creates a new file for writing; fails if the name exists.
     CreateResult createNew(const std::string& path);
 
-    bool isOpen() const;
     bool size(std::uint64_t& out) const;
     bool id(FileId& out) const;
     // Reads `count` bytes from the current position; false on a read error

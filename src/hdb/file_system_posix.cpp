@@ -31,7 +31,6 @@ PathStatus inspectPath(const std::string& path) {
     return PathStatus{kindOf(st.st_mode), ::access(path.c_str(), W_OK) != 0, idOf(st)};
 }
 
-bool File::isOpen() const { return handle_ >= 0; }
 
 bool File::openForReading(const std::string& path) {
     close();

@@ -40,7 +40,6 @@ PathStatus inspectPath(const std::string& path) {
     return PathStatus{kind, (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0, idOf(info)};
 }
 
-bool File::isOpen() const { return handle_ != -1; }
 
 bool File::openForReading(const std::string& path) {
     close();
