@@ -6,9 +6,9 @@
 
 namespace foliant::gui {
 
-// Asks the user for one file to convert; empty when the user cancels. Like
-// the Windows dialog, it leaves the current directory at the chosen file's
-// folder, so the output lands beside the file.
+// Asks the user for one file to convert; empty when the user cancels. The
+// current directory is left at the folder the file was chosen in (the
+// Windows dialog does this itself), so the output lands there.
 std::string askForFileName();
 
 // Opens `path` with the program associated with its type, without waiting.
