@@ -32,8 +32,8 @@ TEST_F(ConverterTest, WorkedExampleByteForByte) {
     for (int lowByte : {0x9C, 0xAD}) append(expected, {lowByte, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0});
     append(expected, {0xAF, 0x04, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0});
     append(expected, {0xB1, 0x08, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0});
-    append(expected, {0x21, 0x01, 0x00, 0x00, 0x00, 0xC4, 0x09, 0x00, 0x00, 0x03, 0x00, 0x00, 0x04, 0x00, 0x00,
-                      0x00, 0x00});
+    append(expected,
+           {0x21, 0x01, 0x00, 0x00, 0x00, 0xC4, 0x09, 0x00, 0x00, 0x03, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x00});
     ASSERT_EQ(expected.size(), 173u);
     const struct {
         std::uint8_t prefix[2];
@@ -61,10 +61,10 @@ TEST_F(ConverterTest, EmptyTextIsOneEmptyBlock) {
     ASSERT_TRUE(convertFile("empty.txt", output));
     const Bytes hdb = read("empty.hdb");
     ASSERT_EQ(hdb.size(), 142u);
-    EXPECT_EQ(hdb[88], 2);                         // recordCount
-    EXPECT_EQ(hdb.back(), 0x01);                   // prefix of a 0-byte payload
-    EXPECT_EQ(hdb[124 + 5], 0);                    // textSize
-    EXPECT_EQ(hdb[124 + 9], 1);                    // textBlockCount
+    EXPECT_EQ(hdb[88], 2);        // recordCount
+    EXPECT_EQ(hdb.back(), 0x01);  // prefix of a 0-byte payload
+    EXPECT_EQ(hdb[124 + 5], 0);   // textSize
+    EXPECT_EQ(hdb[124 + 9], 1);   // textBlockCount
 }
 
 TEST_F(ConverterTest, FailuresPrintOneMessageAndLeaveNoFile) {

@@ -19,9 +19,9 @@ TEST(FileNames, OutputName) {
         const char* base;
         const char* output;
     } cases[] = {
-        {"book.txt", "book.hdb"},       {"BOOK.TXT", "BOOK.hdb"},   {"notes.txt.bak", "notes.txt.hdb"},
-        {"a.txt5", "a.txt5.hdb"},       {"ab", "ab.hdb"},           {".txt", ".hdb"},
-        {"a.txt.hdb", "a.txt.hdb"},     {"notes.doc", "notes.hdb"}, {"x.TXTfile", "x.TXTfile.hdb"},
+        {"book.txt", "book.hdb"},   {"BOOK.TXT", "BOOK.hdb"},   {"notes.txt.bak", "notes.txt.hdb"},
+        {"a.txt5", "a.txt5.hdb"},   {"ab", "ab.hdb"},           {".txt", ".hdb"},
+        {"a.txt.hdb", "a.txt.hdb"}, {"notes.doc", "notes.hdb"}, {"x.TXTfile", "x.TXTfile.hdb"},
     };
     for (const auto& c : cases) EXPECT_EQ(outputName(c.base), c.output) << c.base;
 }
@@ -42,7 +42,7 @@ TEST(FileNames, BaseNameOnEachPlatform) {
         {windows, "C:book.txt", "book.txt"},
         {windows, "..\\a/b\\c.txt", "c.txt"},
         {windows, "\\\\server\\share\\c.txt", "c.txt"},
-        {windows, "\x95\\.txt", "\x95\\.txt"},          // 0x95 0x5C is one character
+        {windows, "\x95\\.txt", "\x95\\.txt"},  // 0x95 0x5C is one character
         {windows, "dir\\\x95\\.txt", "\x95\\.txt"},
     };
     for (const auto& c : cases) EXPECT_EQ(baseName(c.name, c.syntax), c.base) << c.name;
@@ -59,10 +59,13 @@ TEST(FileNames, HeaderNameKeepsWholeCharacters) {
     } cases[] = {
         {posix, a30 + "b", a30 + "b"},
         {posix, a30 + "bc.txt", a30 + "b"},
-        {posix, a30 + "\xC3\xA9.txt", a30},                // é would be split
+        {posix, a30 + "\xC3\xA9.txt", a30},  // é would be split
         {posix, "a" + a30 + "\xC3\xA9", "a" + a30},
-        {posix, a30 + "\xE2\x82\xAC", a30},                // so would €
-        {posix, a30 + "\xC3" "x", a30 + "\xC3"},           // a stray lead byte is one byte
+        {posix, a30 + "\xE2\x82\xAC", a30},  // so would €
+        {posix,
+         a30 + "\xC3"
+               "x",
+         a30 + "\xC3"},  // a stray lead byte is one byte
         {windows, a30 + "\x95\\", a30},
         {windows, "\x95\\" + a30, "\x95\\" + std::string(29, 'a')},
     };

@@ -29,8 +29,10 @@ TEST(LengthPrefix, EncodesTheKnownValues) {
         std::uint32_t value;
         std::vector<std::uint8_t> bytes;
     } cases[] = {
-        {0, {0x01}},          {1, {0x03}},          {16, {0x21}},         {100, {0xC9}},
-        {127, {0xFF}},        {128, {0x00, 0x03}},  {452, {0x88, 0x07}},  {1024, {0x00, 0x11}},
+        {0, {0x01}},           {1, {0x03}},
+        {16, {0x21}},          {100, {0xC9}},
+        {127, {0xFF}},         {128, {0x00, 0x03}},
+        {452, {0x88, 0x07}},   {1024, {0x00, 0x11}},
         {16383, {0xFE, 0xFF}}, {16384, {0x00, 0x00, 0x03}},
     };
     for (const auto& c : cases) EXPECT_EQ(prefixBytes(c.value), c.bytes) << c.value;

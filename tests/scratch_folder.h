@@ -34,8 +34,8 @@ protected:
         stdfs::remove_all(scratch_);
     }
     static void write(const std::string& name, const Bytes& bytes) {
-        std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     static Bytes read(const std::string& name) {
         std::ifstream in(name, std::ios::binary);

@@ -1,5 +1,5 @@
-#include <cerrno>
 #include <dirent.h>
+#include <cerrno>
 
 #include "cli/directory_listing.h"
 

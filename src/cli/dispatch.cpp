@@ -23,17 +23,13 @@ RunMode chooseMode(std::span<const char* const> arguments) {
 
 ExitStatus run(std::span<const char* const> arguments) {
     switch (chooseMode(arguments)) {
-        case RunMode::usage:
-            printUsage();
-            return ExitStatus::failure;
-        case RunMode::interactive:
-            return gui::runInteractiveMode();
+        case RunMode::usage: printUsage(); return ExitStatus::failure;
+        case RunMode::interactive: return gui::runInteractiveMode();
         case RunMode::singleFile: {
             std::string output;
             return hdb::convertFile(arguments[0], output) ? ExitStatus::success : ExitStatus::failure;
         }
-        case RunMode::batch:
-            return runBatchMode();
+        case RunMode::batch: return runBatchMode();
     }
     return ExitStatus::failure;
 }

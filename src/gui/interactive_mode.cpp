@@ -14,8 +14,6 @@ cli::ExitStatus runInteractiveMode(const Desktop& desktop) {
     return cli::ExitStatus::success;
 }
 
-cli::ExitStatus runInteractiveMode() {
-    return runInteractiveMode(Desktop{askForFileName, openWithAssociatedProgram});
-}
+cli::ExitStatus runInteractiveMode() { return runInteractiveMode(Desktop{askForFileName, openWithAssociatedProgram}); }
 
 }  // namespace foliant::gui

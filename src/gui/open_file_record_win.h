@@ -2,8 +2,8 @@
 // Windows tests can check it field by field.
 #pragma once
 
-#include <windows.h>
 #include <commdlg.h>
+#include <windows.h>
 
 namespace foliant::gui {
 

@@ -44,8 +44,7 @@ enum class StreamResult { done, readFailed, writeFailed };
 // Writes the front records, then every text block behind its prefix, a
 // chunk at a time. The first write carries the front records too, so a
 // small text takes one write.
-StreamResult writeBlocks(const BlockPlan& plan, std::vector<std::uint8_t> blocks, fs::File& input,
-                         fs::File& output) {
+StreamResult writeBlocks(const BlockPlan& plan, std::vector<std::uint8_t> blocks, fs::File& input, fs::File& output) {
     const std::uint32_t lastBlock = plan.textBlockCount();
     const std::size_t chunkBlocks = std::min<std::size_t>(BLOCKS_PER_CHUNK, lastBlock);
     std::vector<std::uint8_t> text(chunkBlocks * TEXT_BLOCK_SIZE);
@@ -53,8 +52,7 @@ StreamResult writeBlocks(const BlockPlan& plan, std::vector<std::uint8_t> blocks
     blocks.resize(used + chunkBlocks * (MAX_PREFIX_LENGTH + TEXT_BLOCK_SIZE));
     for (std::uint32_t block = 1; block <= lastBlock; used = 0) {
         const auto chunkEnd = static_cast<std::uint32_t>(std::min<std::size_t>(lastBlock + 1, block + chunkBlocks));
-        const std::size_t textBytes =
-            (chunkEnd - 1 - block) * TEXT_BLOCK_SIZE + plan.payloadLength(chunkEnd - 1);
+        const std::size_t textBytes = (chunkEnd - 1 - block) * TEXT_BLOCK_SIZE + plan.payloadLength(chunkEnd - 1);
         if (!input.readExactly(text.data(), textBytes)) return StreamResult::readFailed;
         for (const std::uint8_t* payload = text.data(); block < chunkEnd; ++block) {
             const std::uint32_t length = plan.payloadLength(block);

@@ -32,8 +32,7 @@ PathSyntax windowsPathSyntax(std::size_t (*characterLength)(std::string_view, st
 
 std::string_view baseName(std::string_view name, const PathSyntax& syntax) {
     std::size_t start = 0;
-    if (syntax.driveLetterPrefix && name.size() >= 2 && isDriveLetter(name[0]) && name[1] == ':')
-        start = 2;
+    if (syntax.driveLetterPrefix && name.size() >= 2 && isDriveLetter(name[0]) && name[1] == ':') start = 2;
     // Walk whole characters: a double-byte character's trail byte is no separator.
     for (std::size_t pos = start; pos < name.size();) {
         const char c = name[pos];

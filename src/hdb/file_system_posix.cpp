@@ -1,8 +1,8 @@
-#include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
 
 #include "hdb/file_names.h"
 #include "hdb/file_system.h"
@@ -30,7 +30,6 @@ PathStatus inspectPath(const std::string& path) {
     // access() answers as opening would: root may write to a 0444 file.
     return PathStatus{kindOf(st.st_mode), ::access(path.c_str(), W_OK) != 0, idOf(st)};
 }
-
 
 bool File::openForReading(const std::string& path) {
     close();
@@ -100,9 +99,7 @@ bool File::close() {
     return result == 0;
 }
 
-bool replaceFile(const std::string& from, const std::string& to) {
-    return ::rename(from.c_str(), to.c_str()) == 0;
-}
+bool replaceFile(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
 
 bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 

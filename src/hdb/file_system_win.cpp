@@ -9,8 +9,7 @@ namespace {
 HANDLE nativeHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 FileId idOf(const BY_HANDLE_FILE_INFORMATION& info) {
-    return FileId{info.dwVolumeSerialNumber,
-                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    return FileId{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
 
 }  // namespace
@@ -18,8 +17,7 @@ FileId idOf(const BY_HANDLE_FILE_INFORMATION& info) {
 PathStatus inspectPath(const std::string& path) {
     // No access asked for: this looks at the file without opening its data,
     // and FILE_FLAG_BACKUP_SEMANTICS lets it open a directory too.
-    const HANDLE handle = CreateFileA(path.c_str(), 0,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         // A file held without sharing still exists; say what the attributes say.
@@ -40,14 +38,12 @@ PathStatus inspectPath(const std::string& path) {
     return PathStatus{kind, (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0, idOf(info)};
 }
 
-
 bool File::openForReading(const std::string& path) {
     close();
     // Others may go on reading and writing the text while it is converted.
-    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
-                                      nullptr);
+    const HANDLE handle =
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     if (GetFileType(handle) != FILE_TYPE_DISK) {
         CloseHandle(handle);
@@ -59,8 +55,8 @@ bool File::openForReading(const std::string& path) {
 
 CreateResult File::createNew(const std::string& path) {
     close();
-    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CreateResult::alreadyExists
@@ -104,8 +100,7 @@ bool File::writeAll(const void* buffer, std::size_t count) {
         DWORD written = 0;
         // A disk file takes all or fails; a short count (Wine on a full
         // disk) means the rest was lost, not that it may be retried.
-        if (!WriteFile(nativeHandle(handle_), bytes, wanted, &written, nullptr) || written != wanted)
-            return false;
+        if (!WriteFile(nativeHandle(handle_), bytes, wanted, &written, nullptr) || written != wanted) return false;
         bytes += written;
         count -= written;
     }

@@ -36,8 +36,7 @@ std::size_t encodeLengthPrefix(std::uint32_t value, std::uint8_t* out) {
 BlockPlan::BlockPlan(std::uint64_t textSize) : textSize_(textSize) {
     assert(textSize <= MAX_TEXT_SIZE);
     // An empty text still gets one (empty) text block.
-    const std::uint64_t textBlocks =
-        textSize == 0 ? 1 : (textSize + TEXT_BLOCK_SIZE - 1) / TEXT_BLOCK_SIZE;
+    const std::uint64_t textBlocks = textSize == 0 ? 1 : (textSize + TEXT_BLOCK_SIZE - 1) / TEXT_BLOCK_SIZE;
     recordCount_ = static_cast<std::uint32_t>(1 + textBlocks);
     const auto rest = static_cast<std::uint32_t>(textSize % TEXT_BLOCK_SIZE);
     lastPayload_ = (rest == 0 && textSize != 0) ? static_cast<std::uint32_t>(TEXT_BLOCK_SIZE) : rest;
@@ -50,8 +49,7 @@ std::uint32_t BlockPlan::payloadLength(std::uint32_t k) const {
 
 std::uint32_t BlockPlan::blockOffset(std::uint32_t block) const {
     assert(block < recordCount_);
-    const auto infoOffset =
-        static_cast<std::uint32_t>(HEADER_SIZE + BLOCK_TABLE_ENTRY_SIZE * recordCount_);
+    const auto infoOffset = static_cast<std::uint32_t>(HEADER_SIZE + BLOCK_TABLE_ENTRY_SIZE * recordCount_);
     if (block == 0) return infoOffset;
     // Every text block before the last is full, so it takes prefix + 1024 bytes.
     constexpr auto fullBlock = static_cast<std::uint32_t>(2 + TEXT_BLOCK_SIZE);
@@ -106,9 +104,9 @@ std::vector<std::uint8_t> encodeFront(std::string_view name, const BlockPlan& pl
     append(encodeHeader(header));
     for (std::uint32_t block = 0; block < plan.recordCount(); ++block)
         append(encodeTableEntry({plan.blockOffset(block)}));
-    append(encodeInfoBlock({static_cast<std::uint32_t>(plan.textSize()),
-                            static_cast<std::uint16_t>(plan.textBlockCount()),
-                            static_cast<std::uint16_t>(TEXT_BLOCK_SIZE)}));
+    append(
+        encodeInfoBlock({static_cast<std::uint32_t>(plan.textSize()), static_cast<std::uint16_t>(plan.textBlockCount()),
+                         static_cast<std::uint16_t>(TEXT_BLOCK_SIZE)}));
     return front;
 }
 
