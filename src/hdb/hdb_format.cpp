@@ -19,7 +19,7 @@ void putU32(std::uint8_t* out, std::uint32_t value) {
 
 std::size_t lengthPrefixSize(std::uint32_t value) {
     std::size_t size = 1;
-    while (value >>= 7) ++size;
+    while ((value >>= 7) != 0) ++size;
     return size;
 }
 
@@ -73,14 +73,14 @@ std::array<std::uint8_t, HEADER_SIZE> encodeHeader(const HdbHeader& header) {
 
 std::array<std::uint8_t, BLOCK_TABLE_ENTRY_SIZE> encodeTableEntry(const BlockTableEntry& entry) {
     std::array<std::uint8_t, BLOCK_TABLE_ENTRY_SIZE> out{};
-    putU32(&out[0], entry.offset);
+    putU32(out.data(), entry.offset);
     putU16(&out[12], ENTRY_WORD);
     return out;
 }
 
 std::array<std::uint8_t, INFO_BLOCK_SIZE> encodeInfoBlock(const InfoBlock& info) {
     std::array<std::uint8_t, INFO_BLOCK_SIZE> out{};
-    encodeLengthPrefix(INFO_RECORD_SIZE, &out[0]);
+    encodeLengthPrefix(INFO_RECORD_SIZE, out.data());
     putU16(&out[1], INFO_WORD);
     putU32(&out[5], info.textSize);
     putU16(&out[9], info.textBlockCount);
