@@ -127,7 +127,8 @@ UTF8_NAME = "\u00e9t\u00e9-" + "x" * 24 + "\u00e9.txt"  # bytes 30 and 31 are on
 TITLE = "Open a text file to convert"
 ZENITY_ARGS = ["--file-selection", "--title=" + TITLE, "--filename={scratch}/",
                "--file-filter=Text Document Files (*.txt) | *.txt", "--file-filter=All Files (*.*) | *"]
-KDIALOG_ARGS = ["--title", TITLE, "--getopenfilename", "{scratch}", "*.txt|Text Document Files (*.txt)\n*|All Files (*.*)"]
+KDIALOG_ARGS = ["--title", TITLE, "--getopenfilename", "{scratch}",
+                "*.txt|Text Document Files (*.txt)\n*|All Files (*.*)"]
 
 CASES = [
     Case("converts a text", ["book.txt"], {"book.txt": Text(BOOK)},
@@ -264,7 +265,8 @@ CASES = [
     Case("chooser: kdialog where zenity cannot open its window", [], {"notes.txt": Text(BOOK)},
          "notes.hdb converted.\n", 0, {"notes.hdb": Hdb("notes.txt", b"notes.txt")},
          platforms=("posix",), stdin=b"other.txt\n", unread=b"other.txt\n", opened=("{scratch}/notes.hdb",),
-         choosers={"zenity": Chooser(255, "", ZENITY_ARGS), "kdialog": Chooser(0, "{scratch}/notes.txt\n", KDIALOG_ARGS)}),
+         choosers={"zenity": Chooser(255, "", ZENITY_ARGS),
+                   "kdialog": Chooser(0, "{scratch}/notes.txt\n", KDIALOG_ARGS)}),
     Case("chooser: a cancel in kdialog asks nothing more", [], {"a.txt": Text(b"a")}, "", 1,
          platforms=("posix",), stdin=b"a.txt\n", unread=b"a.txt\n",
          choosers={"kdialog": Chooser(1, "", KDIALOG_ARGS)}),
