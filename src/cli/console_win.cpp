@@ -26,14 +26,16 @@ void waitForTheUserToClose() {
     std::printf("Press any key to close this window.\n");
     std::fflush(stdout);
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    // Keys pressed before the message was shown do not count.
+    // One key, unechoed and without waiting for Enter, as cmd's "pause"
+    // reads it; keys pressed before the message was shown do not count.
+    DWORD mode = 0;
+    GetConsoleMode(input, &mode);
+    SetConsoleMode(input, 0);
     FlushConsoleInputBuffer(input);
-    for (;;) {
-        INPUT_RECORD record{};
-        DWORD got = 0;
-        if (!ReadConsoleInputW(input, &record, 1, &got) || got == 0) return;
-        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown) return;
-    }
+    wchar_t key = 0;
+    DWORD got = 0;
+    ReadConsoleW(input, &key, 1, &got, nullptr);
+    SetConsoleMode(input, mode);
 }
 
 bool shellExpandsPatterns() { return false; }
