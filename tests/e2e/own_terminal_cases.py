@@ -22,7 +22,7 @@ import signal
 import sys
 import tempfile
 import time
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 
 PROMPT = b"File to convert: "
 WAIT_LINES = {"posix": b"Press Enter to close this window.", "windows": b"Press any key to close this window."}
@@ -33,7 +33,9 @@ CLOSING_KEYS = {"posix": b"\n", "windows": b"x"}
 class Case:
     name: str
     platform: str
-    how: str  # entry: the desktop entry's command; shell: sh runs it; own: Wine runs foliant.exe; cmd: cmd runs it
+    # entry: the desktop entry's command; shell: sh runs it; own: Wine runs
+    # foliant.exe; cmd: cmd runs it; redirected: the first, its output to a file.
+    how: str
     args: list
     typed: bytes  # the answer to the terminal question; None: no question
     status: int
@@ -47,6 +49,8 @@ CASES = [
     Case("a cancel ends at once", "posix", "entry", [], b"\n", 1, False, b""),
     Case("a failure in a shell's run ends at once", "posix", "shell", [], b"missing.txt\n", 1, False,
          b"error: file not found: "),
+    Case("a failure with its output redirected ends at once", "posix", "entry redirected", [], b"missing.txt\n", 1,
+         False, b""),
     Case("a failure in a console of its own waits for a key", "windows", "own", ["missing.txt"], None, 1, True,
          b"error: file not found: missing.txt"),
     Case("a usage text in a console of its own waits for a key", "windows", "own", ["notes.md"], None, 1, True,
@@ -55,6 +59,8 @@ CASES = [
          b"a.hdb converted."),
     Case("a failure in cmd's console ends at once", "windows", "cmd", ["missing.txt"], None, 1, False,
          b"error: file not found: missing.txt"),
+    Case("a failure with its output redirected ends at once", "windows", "own redirected", ["missing.txt"], None, 1,
+         False, b""),
 ]
 
 
@@ -115,6 +121,9 @@ class Terminal:
 
 
 def case_command(case, entry, tool, emulator):
+    if case.how.endswith(" redirected"):  # exec: the tool still leads the terminal's session
+        alone = case_command(replace(case, how=case.how.split()[0]), entry, tool, emulator)
+        return ["sh", "-c", "exec " + shlex.join(alone) + " > output"]
     if case.how == "entry":
         return entry_command(entry) + case.args
     if case.how == "shell":  # not the last command: sh cannot exec it
@@ -132,7 +141,9 @@ def run_case(case, command, work, environment):
     wait_line = WAIT_LINES[case.platform]
     problems = []
     try:
-        if case.typed is not None:
+        if case.typed is not None and case.how.endswith(" redirected"):
+            os.write(terminal.fd, case.typed)  # the question went to the file
+        elif case.typed is not None:
             if not terminal.until_shown(PROMPT):
                 return [f"no question asked; shown {terminal.shown!r}"]
             os.write(terminal.fd, case.typed)
