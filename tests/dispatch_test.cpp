@@ -52,18 +52,18 @@ TEST(Dispatch, SingleFileInputs) {
 TEST(Dispatch, WaitsBeforeClosingOnlyAfterAFailureInItsOwnConsole) {
     const struct {
         unsigned processCount;
-        bool streamsRedirected;
         RunOutcome outcome;
+        bool streamsRedirected;
         bool waits;
     } cases[] = {
-        {1, false, RunOutcome::failed, true},
-        {1, false, RunOutcome::cancelled, false},
-        {1, false, RunOutcome::succeeded, false},
-        {1, true, RunOutcome::failed, false},   // a script reads the message, no one presses a key
-        {2, false, RunOutcome::failed, false},  // cmd, PowerShell or a shell shares the console
-        {3, false, RunOutcome::failed, false},
-        {0, false, RunOutcome::failed, false},  // no console at all
-        {0, true, RunOutcome::failed, false},
+        {1, RunOutcome::failed, false, true},
+        {1, RunOutcome::cancelled, false, false},
+        {1, RunOutcome::succeeded, false, false},
+        {1, RunOutcome::failed, true, false},   // a script reads the message, no one presses a key
+        {2, RunOutcome::failed, false, false},  // cmd, PowerShell or a shell shares the console
+        {3, RunOutcome::failed, false, false},
+        {0, RunOutcome::failed, false, false},  // no console at all
+        {0, RunOutcome::failed, true, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(waitsBeforeClosing(ConsoleUse{c.processCount, c.streamsRedirected}, c.outcome), c.waits)

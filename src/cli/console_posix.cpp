@@ -8,20 +8,20 @@
 namespace foliant::cli {
 
 ConsoleUse currentConsoleUse() {
-    const bool redirected = !::isatty(STDIN_FILENO) || !::isatty(STDOUT_FILENO);
+    const bool redirected = ::isatty(STDIN_FILENO) == 0 || ::isatty(STDOUT_FILENO) == 0;
     // A terminal emulator (or a desktop entry with Terminal=true) starts the
     // program as its session's leader; a shell leads its own session and
     // starts programs inside it.
     const pid_t sessionLeader = ::tcgetsid(STDIN_FILENO);
-    const unsigned count = sessionLeader < 0 ? 0u : sessionLeader == ::getpid() ? 1u : 2u;
+    const unsigned count = sessionLeader < 0 ? 0U : sessionLeader == ::getpid() ? 1U : 2U;
     return ConsoleUse{count, redirected};
 }
 
 void waitForTheUserToClose() {
     std::printf("Press Enter to close this window.\n");
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     // Keys pressed before the message was shown do not count.
-    ::tcflush(STDIN_FILENO, TCIFLUSH);
+    (void)::tcflush(STDIN_FILENO, TCIFLUSH);
     for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {}
 }
 
