@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string_view>
 #include <vector>
 
 namespace foliant::cli {
@@ -27,6 +28,53 @@ TEST(Dispatch, FirstArgumentChoosesTheMode) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(chooseMode(c.arguments), c.mode) << (c.arguments.empty() ? "(none)" : c.arguments[0]);
+}
+
+TEST(Dispatch, SingleFileInputs) {
+    using Names = std::vector<std::string_view>;
+    const struct {
+        std::vector<const char*> arguments;
+        bool shellExpandsPatterns;
+        Names inputs;
+    } cases[] = {
+        {{"a.txt"}, true, {"a.txt"}},
+        {{"a.txt", "b.TXT", "c.txt.bak"}, true, {"a.txt", "b.TXT", "c.txt.bak"}},
+        {{"b.txt", "a.txt"}, true, {"b.txt", "a.txt"}},
+        {{"a.txt", "readme.md", "all", "", "x.Txt", "b.txt"}, true, {"a.txt", "b.txt"}},
+        {{"a.txt", "a.txt"}, true, {"a.txt", "a.txt"}},
+        {{"a.txt", "b.txt", "all"}, false, {"a.txt"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(singleFileInputs(c.arguments, c.shellExpandsPatterns), c.inputs)
+            << c.arguments.size() << " arguments, " << c.shellExpandsPatterns;
+}
+
+TEST(Dispatch, WaitsBeforeClosingOnlyAfterAFailureInItsOwnConsole) {
+    const struct {
+        unsigned processCount;
+        RunOutcome outcome;
+        bool streamsRedirected;
+        bool waits;
+    } cases[] = {
+        {1, RunOutcome::failed, false, true},
+        {1, RunOutcome::cancelled, false, false},
+        {1, RunOutcome::succeeded, false, false},
+        {1, RunOutcome::failed, true, false},   // a script reads the message, no one presses a key
+        {2, RunOutcome::failed, false, false},  // cmd, PowerShell or a shell shares the console
+        {3, RunOutcome::failed, false, false},
+        {0, RunOutcome::failed, false, false},  // no console at all
+        {0, RunOutcome::failed, true, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(waitsBeforeClosing(ConsoleUse{c.processCount, c.streamsRedirected}, c.outcome), c.waits)
+            << c.processCount << " processes, redirected " << c.streamsRedirected << ", outcome "
+            << static_cast<int>(c.outcome);
+}
+
+TEST(Dispatch, ACancelEndsWithTheFailureStatus) {
+    EXPECT_EQ(exitStatusOf(RunOutcome::succeeded), ExitStatus::success);
+    EXPECT_EQ(exitStatusOf(RunOutcome::cancelled), ExitStatus::failure);
+    EXPECT_EQ(exitStatusOf(RunOutcome::failed), ExitStatus::failure);
 }
 
 }  // namespace

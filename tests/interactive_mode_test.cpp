@@ -21,26 +21,26 @@ protected:
 
 TEST_F(InteractiveModeTest, ChosenFileIsConvertedThenOpened) {
     write("notes.doc", {'n', 'o'});  // no name test in this mode
-    cli::ExitStatus status{};
-    const std::string printed = printedBy([&] { status = runInteractiveMode(standIn("notes.doc")); });
-    EXPECT_EQ(status, cli::ExitStatus::success);
+    InteractiveOutcome outcome{};
+    const std::string printed = printedBy([&] { outcome = runInteractiveMode(standIn("notes.doc")); });
+    EXPECT_EQ(outcome, InteractiveOutcome::converted);
     EXPECT_EQ(printed, "notes.hdb converted.\n");
     EXPECT_EQ(opened, std::vector<std::string>{"notes.hdb"});
     EXPECT_EQ(read("notes.hdb").size(), 92u + 32 + 17 + 1 + 2);
 }
 
 TEST_F(InteractiveModeTest, CancelPrintsNothingAndOpensNothing) {
-    cli::ExitStatus status{};
-    EXPECT_EQ(printedBy([&] { status = runInteractiveMode(standIn("")); }), "");
-    EXPECT_EQ(status, cli::ExitStatus::failure);
+    InteractiveOutcome outcome{};
+    EXPECT_EQ(printedBy([&] { outcome = runInteractiveMode(standIn("")); }), "");
+    EXPECT_EQ(outcome, InteractiveOutcome::cancelled);
     EXPECT_TRUE(opened.empty());
 }
 
 TEST_F(InteractiveModeTest, FailedConversionOpensNothing) {
-    cli::ExitStatus status{};
-    EXPECT_EQ(printedBy([&] { status = runInteractiveMode(standIn("missing.txt")); }),
+    InteractiveOutcome outcome{};
+    EXPECT_EQ(printedBy([&] { outcome = runInteractiveMode(standIn("missing.txt")); }),
               "error: file not found: missing.txt\r\n");
-    EXPECT_EQ(status, cli::ExitStatus::failure);
+    EXPECT_EQ(outcome, InteractiveOutcome::failed);
     EXPECT_TRUE(opened.empty());
 }
 

@@ -9,6 +9,27 @@
 
 namespace foliant::cli {
 
+namespace {
+
+RunOutcome runSingleFileMode(std::span<const char* const> arguments) {
+    for (const std::string_view input : singleFileInputs(arguments, shellExpandsPatterns())) {
+        std::string output;
+        if (!hdb::convertFile(std::string(input), output)) return RunOutcome::failed;
+    }
+    return RunOutcome::succeeded;
+}
+
+RunOutcome runInteractiveMode() {
+    switch (gui::runInteractiveMode()) {
+        case gui::InteractiveOutcome::converted: return RunOutcome::succeeded;
+        case gui::InteractiveOutcome::cancelled: return RunOutcome::cancelled;
+        case gui::InteractiveOutcome::failed: return RunOutcome::failed;
+    }
+    return RunOutcome::failed;
+}
+
+}  // namespace
+
 bool namesTextFile(std::string_view name) {
     return name.find(".txt") != std::string_view::npos || name.find(".TXT") != std::string_view::npos;
 }
@@ -21,17 +42,38 @@ RunMode chooseMode(std::span<const char* const> arguments) {
     return RunMode::usage;
 }
 
-ExitStatus run(std::span<const char* const> arguments) {
+std::vector<std::string_view> singleFileInputs(std::span<const char* const> arguments, bool shellExpandsPatterns) {
+    std::vector<std::string_view> inputs;
+    if (arguments.empty()) return inputs;
+    inputs.emplace_back(arguments[0]);
+    if (!shellExpandsPatterns) return inputs;
+    for (const std::string_view further : arguments.subspan(1))
+        if (namesTextFile(further)) inputs.push_back(further);
+    return inputs;
+}
+
+bool waitsBeforeClosing(const ConsoleUse& console, RunOutcome outcome) {
+    return outcome == RunOutcome::failed && console.processCount == 1 && !console.streamsRedirected;
+}
+
+ExitStatus exitStatusOf(RunOutcome outcome) {
+    return outcome == RunOutcome::succeeded ? ExitStatus::success : ExitStatus::failure;
+}
+
+RunOutcome runMode(std::span<const char* const> arguments) {
     switch (chooseMode(arguments)) {
-        case RunMode::usage: printUsage(); return ExitStatus::failure;
-        case RunMode::interactive: return gui::runInteractiveMode();
-        case RunMode::singleFile: {
-            std::string output;
-            return hdb::convertFile(arguments[0], output) ? ExitStatus::success : ExitStatus::failure;
-        }
-        case RunMode::batch: return runBatchMode();
+        case RunMode::usage: printUsage(); return RunOutcome::failed;
+        case RunMode::interactive: return runInteractiveMode();
+        case RunMode::singleFile: return runSingleFileMode(arguments);
+        case RunMode::batch: return runBatchMode() == ExitStatus::success ? RunOutcome::succeeded : RunOutcome::failed;
     }
-    return ExitStatus::failure;
+    return RunOutcome::failed;
+}
+
+ExitStatus run(std::span<const char* const> arguments) {
+    const RunOutcome outcome = runMode(arguments);
+    if (waitsBeforeClosing(currentConsoleUse(), outcome)) waitForTheUserToClose();
+    return exitStatusOf(outcome);
 }
 
 }  // namespace foliant::cli

@@ -3,12 +3,18 @@
 
 #include <span>
 #include <string_view>
+#include <vector>
 
+#include "cli/console.h"
 #include "cli/exit_status.h"
 
 namespace foliant::cli {
 
 enum class RunMode { usage, interactive, singleFile, batch };
+
+// How a run ended: a cancel ends with the failure status too, but is no
+// failure the user has to read about.
+enum class RunOutcome { succeeded, cancelled, failed };
 
 // True when `name` contains ".txt" or ".TXT" anywhere; other spellings
 // such as ".Txt" do not count.
@@ -17,7 +23,21 @@ bool namesTextFile(std::string_view name);
 // Only the first argument after the program name counts.
 RunMode chooseMode(std::span<const char* const> arguments);
 
+// The names the single-file mode converts, in order: the first argument,
+// and, where the shell has expanded a pattern into many names, every
+// further argument that names a text file.
+std::vector<std::string_view> singleFileInputs(std::span<const char* const> arguments, bool shellExpandsPatterns);
+
+// A failure in a console window opened just for this run would vanish with
+// the window: then the run waits before it ends.
+bool waitsBeforeClosing(const ConsoleUse& console, RunOutcome outcome);
+
+ExitStatus exitStatusOf(RunOutcome outcome);
+
 // Runs the mode the arguments choose; `arguments` excludes the program name.
+RunOutcome runMode(std::span<const char* const> arguments);
+
+// runMode, then the wait a failure may need, then the exit status.
 ExitStatus run(std::span<const char* const> arguments);
 
 }  // namespace foliant::cli

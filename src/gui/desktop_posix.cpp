@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gui/desktop.h"
+#include "gui/desktop_posix.h"
 
 extern char** environ;
 
@@ -24,13 +25,28 @@ constexpr const char* OPENER = "open";
 constexpr const char* OPENER = "xdg-open";
 #endif
 
-// The desktop's file choosers, in order of preference; each prints the
-// chosen path and ends with status 1 for a cancel.
-const std::vector<std::vector<std::string>> CHOOSERS = {
-    {"zenity", "--file-selection", "--file-filter=Text Document Files (*.txt) | *.txt",
-     "--file-filter=All Files (*.*) | *"},
-    {"kdialog", "--getopenfilename", ".", "*.txt|Text Document Files (*.txt)\n*|All Files (*.*)"},
-};
+constexpr const char* CHOOSER_TITLE = "Open a text file to convert";
+
+// The desktop's file choosers, in order of preference, each opening in
+// `folder` with the text filter selected; each prints the chosen path and
+// ends with status 1 for a cancel.
+std::vector<std::vector<std::string>> chooserCommands(const std::string& folder) {
+    // zenity takes a folder only with a trailing slash; otherwise it would
+    // propose the folder's name as a file of its parent.
+    const std::string inFolder = folder.ends_with('/') ? folder : folder + "/";
+    return {
+        {"zenity", "--file-selection", std::string("--title=") + CHOOSER_TITLE, "--filename=" + inFolder,
+         "--file-filter=Text Document Files (*.txt) | *.txt", "--file-filter=All Files (*.*) | *"},
+        {"kdialog", "--title", CHOOSER_TITLE, "--getopenfilename", folder,
+         "*.txt|Text Document Files (*.txt)\n*|All Files (*.*)"},
+    };
+}
+
+std::string currentFolder() {
+    std::error_code error;
+    const std::filesystem::path current = std::filesystem::current_path(error);
+    return error ? std::string(".") : current.string();
+}
 
 enum class Answer { chosen, cancelled, unavailable };
 
@@ -108,11 +124,13 @@ std::string absolutePath(const std::string& name) {
 
 }  // namespace
 
+std::string folderOf(const std::string& path) { return path.substr(0, std::max<std::size_t>(path.rfind('/'), 1)); }
+
 std::string askForFileName() {
     std::string chosen;
     bool answered = false;
     if (hasDisplay()) {
-        for (const auto& chooser : CHOOSERS) {
+        for (const auto& chooser : chooserCommands(currentFolder())) {
             const Answer answer = runChooser(chooser, chosen);
             if (answer == Answer::cancelled) return {};
             if (answer == Answer::chosen) {
@@ -126,8 +144,7 @@ std::string askForFileName() {
     // As the Windows dialog does: the chosen file's folder becomes current,
     // so the output lands beside the file.
     chosen = absolutePath(chosen);
-    const std::string folder = chosen.substr(0, std::max<std::size_t>(chosen.rfind('/'), 1));
-    if (::chdir(folder.c_str()) != 0) {
+    if (::chdir(folderOf(chosen).c_str()) != 0) {
         // The name may not exist; the converter then says so.
     }
     return chosen;

@@ -1,7 +1,8 @@
+#include <windows.h>
+
 #include <commdlg.h>
 #include <objbase.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <cstdio>
 

@@ -5,15 +5,17 @@
 
 namespace foliant::gui {
 
-cli::ExitStatus runInteractiveMode(const Desktop& desktop) {
+InteractiveOutcome runInteractiveMode(const Desktop& desktop) {
     const std::string chosen = desktop.askForFileName();
-    if (chosen.empty()) return cli::ExitStatus::failure;
+    if (chosen.empty()) return InteractiveOutcome::cancelled;
     std::string output;
-    if (!hdb::convertFile(chosen, output)) return cli::ExitStatus::failure;
+    if (!hdb::convertFile(chosen, output)) return InteractiveOutcome::failed;
     desktop.open(output);
-    return cli::ExitStatus::success;
+    return InteractiveOutcome::converted;
 }
 
-cli::ExitStatus runInteractiveMode() { return runInteractiveMode(Desktop{askForFileName, openWithAssociatedProgram}); }
+InteractiveOutcome runInteractiveMode() {
+    return runInteractiveMode(Desktop{askForFileName, openWithAssociatedProgram});
+}
 
 }  // namespace foliant::gui

@@ -3,8 +3,6 @@
 #include <functional>
 #include <string>
 
-#include "cli/exit_status.h"
-
 namespace foliant::gui {
 
 struct Desktop {
@@ -12,12 +10,15 @@ struct Desktop {
     std::function<void(const std::string&)> open;
 };
 
+// How an interactive run ended; the front end turns it into an exit status.
+enum class InteractiveOutcome { converted, cancelled, failed };
+
 // Asks for one file, converts it (any name: no .txt test here) and hands the
 // output to the desktop. A cancel prints nothing; a failed conversion opens
-// nothing. Both end with failure.
-cli::ExitStatus runInteractiveMode(const Desktop& desktop);
+// nothing.
+InteractiveOutcome runInteractiveMode(const Desktop& desktop);
 
 // The same with the platform's dialog and opener.
-cli::ExitStatus runInteractiveMode();
+InteractiveOutcome runInteractiveMode();
 
 }  // namespace foliant::gui

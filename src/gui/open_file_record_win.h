@@ -2,8 +2,9 @@
 // Windows tests can check it field by field.
 #pragma once
 
-#include <commdlg.h>
 #include <windows.h>
+
+#include <commdlg.h>
 
 namespace foliant::gui {
 

@@ -23,6 +23,8 @@ from hdb_reader import HdbError, read_hdb  # noqa: E402
 
 GUI_WINE_PREFIX = "/var/tmp/foliant-wine-gui"
 TEXT = b"A text chosen in a dialog.\r\n" * 50
+UNASKED_ANSWER = b"a.txt\n"  # on standard input; only a terminal question would read it
+TITLES = {"posix": "Open a text file to convert", "windows": "Open"}
 
 
 def poll(what, condition, seconds=30):
@@ -107,22 +109,32 @@ def answer_dialog(display, window, tool, answer, platform):
 
 
 def run_case(display, command, environment, scratch, answer, platform):
-    """Starts the tool, answers its dialog (None: Escape); returns its result."""
-    tool = subprocess.Popen(command, cwd=scratch, env=environment, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    try:
-        search = ("--name", "^Open$") if platform == "windows" else ("--class", "zenity")
-        window = display.wait_for_window(*search)
-        if answer is None:
-            display.xdotool("key", "Escape")
-        else:
-            poll("the dialog to take the answer", lambda: answer_dialog(display, window, tool, answer, platform), 60)
-        stdout, stderr = tool.communicate(timeout=60)
-        return tool.returncode, stdout, stderr
-    finally:
-        if tool.poll() is None:
-            tool.kill()
-            tool.wait()
+    """Starts the tool, answers its dialog (None: Escape). Its standard input
+    is a pipe holding an answer of its own, which a run that asks only the
+    dialog leaves unread. Returns the status, the output, what was left
+    unread and the dialog's title."""
+    read_end, write_end = os.pipe()
+    with os.fdopen(write_end, "wb") as pipe:
+        pipe.write(UNASKED_ANSWER)
+    with os.fdopen(read_end, "rb") as stdin:
+        tool = subprocess.Popen(command, cwd=scratch, env=environment, stdin=stdin,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            search = ("--name", "^Open$") if platform == "windows" else ("--class", "zenity")
+            window = display.wait_for_window(*search)
+            title = subprocess.run(["xdotool", "getwindowname", window], env=dict(os.environ, DISPLAY=display.name),
+                                   capture_output=True, text=True, timeout=30).stdout.rstrip("\n")
+            if answer is None:
+                display.xdotool("key", "Escape")
+            else:
+                poll("the dialog to take the answer", lambda: answer_dialog(display, window, tool, answer, platform),
+                     60)
+            stdout, _ = tool.communicate(timeout=60)
+            return tool.returncode, stdout, stdin.read(), title
+        finally:
+            if tool.poll() is None:
+                tool.kill()
+                tool.wait()
 
 
 @dataclass
@@ -189,32 +201,44 @@ def main():
                 prepare_wine(emulator, environment, log)
             scratch = os.path.join(work, "scratch")
             os.makedirs(os.path.join(scratch, "sub"))
-            with open(os.path.join(scratch, "sub", "notes.txt"), "wb") as f:
-                f.write(TEXT)
+            for name in ("notes.txt", "sub/notes.txt", "a.txt"):
+                with open(os.path.join(scratch, name), "wb") as f:
+                    f.write(TEXT)
+            in_scratch = os.path.join(scratch, "notes.hdb")
             if options.platform == "windows":
                 # The dialog opens in the current folder (its memory of
                 # earlier folders is cleared) and the file is chosen there.
-                shutil.move(os.path.join(scratch, "sub", "notes.txt"), scratch)
-                answer, output = "notes.txt", os.path.join(scratch, "notes.hdb")
-                opened, line = wine_path(output), b"notes.hdb converted.\r\n"
+                cases = [("a file chosen in the dialog is converted and opened", "notes.txt",
+                          Expected(b"notes.hdb converted.\r\n", in_scratch, wine_path(in_scratch)))]
             else:
-                # A file in another folder: it becomes the current one, so
-                # the output lands beside the file.
-                answer = os.path.join(scratch, "sub", "notes.txt")
-                output = opened = os.path.join(scratch, "sub", "notes.hdb")
+                in_sub = os.path.join(scratch, "sub", "notes.hdb")
                 line = b"notes.hdb converted.\n"
-
-            cases = [("a file chosen in the dialog is converted and opened", answer),
-                     ("Escape cancels", None)]
-            for name, typed in cases:
+                cases = [
+                    # A file in another folder: it becomes the current one,
+                    # so the output lands beside the file.
+                    ("a file in another folder is converted beside it and opened",
+                     os.path.join(scratch, "sub", "notes.txt"), Expected(line, in_sub, in_sub)),
+                    # The chooser opens in the current folder.
+                    ("a bare name is found in the current folder", "notes.txt", Expected(line, in_scratch, in_scratch)),
+                ]
+            # Nothing read from standard input, nothing converted.
+            cases.append(("Escape cancels and asks nothing more", None, None))
+            for name, typed, expected in cases:
                 if os.path.exists(log):
                     os.remove(log)
                 if options.platform == "windows":
                     forget_visited_folders(emulator, environment)
+                before = sorted(os.listdir(scratch))
                 try:
-                    status, stdout, _ = run_case(display, command, environment, scratch, typed, options.platform)
-                    expected = Expected(line, output, opened) if typed else None
+                    status, stdout, unread, title = run_case(display, command, environment, scratch, typed,
+                                                             options.platform)
                     problems = check(status, stdout, expected, log)
+                    if title != TITLES[options.platform]:
+                        problems.append(f"the dialog is titled {title!r}")
+                    if expected is None and unread != UNASKED_ANSWER:
+                        problems.append(f"standard input read, {unread!r} left of {UNASKED_ANSWER!r}")
+                    if expected is None and sorted(os.listdir(scratch)) != before:
+                        problems.append(f"files changed: {before} became {sorted(os.listdir(scratch))}")
                 except (TimeoutError, subprocess.TimeoutExpired) as error:
                     problems = [str(error)]
                 print(("FAIL " if problems else "ok   ") + name)

@@ -74,6 +74,17 @@ ABSENT = "absent"
 
 
 @dataclass
+class Chooser:
+    """A stand-in file chooser (zenity, kdialog) on PATH: it records its
+    arguments, prints `prints` ({scratch} is the folder) and ends with
+    `status`; `args` None: the tool must not start it."""
+    status: int = 0
+    prints: str = ""
+    args: list = None
+    runnable: bool = True  # False: on PATH but not executable
+
+
+@dataclass
 class Case:
     name: str
     args: list
@@ -90,6 +101,10 @@ class Case:
     stdin: bytes = None
     opened: tuple = ()
     opener_sleeps: bool = False  # the opener outlives the tool, which must not wait
+    # With a display: the stand-in choosers on PATH by name, and nothing else
+    # there (a chooser not named here is not installed).
+    choosers: dict = None
+    unread: bytes = None  # what the tool must leave unread on standard input
     platforms: tuple = ("posix", "windows")
     unprivileged: tuple = ()  # platforms on which the tool must not run as root
     file_size_limit: int = 0  # bytes the tool may write to one file (POSIX)
@@ -109,6 +124,12 @@ MIXED_FOLDER = {
 }
 UTF8_NAME = "\u00e9t\u00e9-" + "x" * 24 + "\u00e9.txt"  # bytes 30 and 31 are one character
 
+TITLE = "Open a text file to convert"
+ZENITY_ARGS = ["--file-selection", "--title=" + TITLE, "--filename={scratch}/",
+               "--file-filter=Text Document Files (*.txt) | *.txt", "--file-filter=All Files (*.*) | *"]
+KDIALOG_ARGS = ["--title", TITLE, "--getopenfilename", "{scratch}",
+                "*.txt|Text Document Files (*.txt)\n*|All Files (*.*)"]
+
 CASES = [
     Case("converts a text", ["book.txt"], {"book.txt": Text(BOOK)},
          "book.hdb converted.\n", 0, {"book.hdb": Hdb("book.txt", b"book.txt")}),
@@ -118,8 +139,25 @@ CASES = [
          "b.hdb converted.\n", 0, {"b.hdb": Hdb("b.txt", b"b.txt")}),
     Case("empty text", ["empty.txt"], {"empty.txt": Text(b"")},
          "empty.hdb converted.\n", 0, {"empty.hdb": Hdb("empty.txt", b"empty.txt")}),
-    Case("extra arguments are ignored", ["a.txt", "b.txt", "all"], {"a.txt": Text(b"a")},
-         "a.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt")}),
+    Case("extra arguments are ignored", ["a.txt", "b.txt", "all"], {"a.txt": Text(b"a"), "b.txt": Text(b"b")},
+         "a.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt")}, platforms=("windows",)),
+    # A POSIX shell expands a pattern such as *.txt before the tool starts:
+    # every further text name is converted, in order, each as a single file.
+    Case("further text names are converted in order", ["b.txt", "a.txt", "C.TXT", "d.txt.bak"],
+         {"a.txt": Text(b"a"), "b.txt": Text(BOOK), "C.TXT": Text(b"c"), "d.txt.bak": Text(b"d")},
+         "b.hdb converted.\na.hdb converted.\nC.hdb converted.\nd.txt.hdb converted.\n", 0,
+         {"a.hdb": Hdb("a.txt", b"a.txt"), "b.hdb": Hdb("b.txt", b"b.txt"), "C.hdb": Hdb("C.TXT", b"C.TXT"),
+          "d.txt.hdb": Hdb("d.txt.bak", b"d.txt.bak")}, platforms=("posix",)),
+    Case("a failure among further names stops the run", ["a.txt", "missing.txt", "c.txt"],
+         {"a.txt": Text(b"a"), "c.txt": Text(b"c")},
+         "a.hdb converted.\nerror: file not found: missing.txt\r\n", 1, {"a.hdb": Hdb("a.txt", b"a.txt")},
+         platforms=("posix",)),
+    Case("further names without .txt are ignored", ["a.txt", "readme.md", "all", "x.Txt", "b.txt"],
+         {"a.txt": Text(b"a"), "b.txt": Text(b"b"), "readme.md": Text(b"r"), "x.Txt": Text(b"x")},
+         "a.hdb converted.\nb.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt"), "b.hdb": Hdb("b.txt", b"b.txt")},
+         platforms=("posix",)),
+    Case("the first argument alone chooses the mode", ["notes.md", "a.txt"],
+         {"notes.md": Text(b"n"), "a.txt": Text(b"a")}, USAGE, 1),
     Case("notes.txt.bak", ["notes.txt.bak"], {"notes.txt.bak": Text(b"n")},
          "notes.txt.hdb converted.\n", 0, {"notes.txt.hdb": Hdb("notes.txt.bak", b"notes.txt.bak")}),
     Case("x.TXTfile", ["x.TXTfile"], {"x.TXTfile": Text(b"x")},
@@ -209,6 +247,36 @@ CASES = [
          platforms=("posix",), stdin=b""),
     Case("interactive: a missing file", [], {}, "error: file not found: {scratch}/gone.txt\r\n", 1,
          platforms=("posix",), stdin=b"gone.txt\n"),
+    # With a display: the file choosers, stand-ins that record their
+    # arguments. Both open in the current folder with the text filter first
+    # (the one selected); the terminal is asked only when neither can run.
+    Case("chooser: zenity in the current folder, text filter selected", [], {"sub/notes.txt": Text(BOOK)},
+         "notes.hdb converted.\n", 0, {"sub/notes.hdb": Hdb("sub/notes.txt", b"notes.txt")},
+         platforms=("posix",), stdin=b"other.txt\n", unread=b"other.txt\n", opened=("{scratch}/sub/notes.hdb",),
+         choosers={"zenity": Chooser(0, "{scratch}/sub/notes.txt\n", ZENITY_ARGS),
+                   "kdialog": Chooser(0, "{scratch}/sub/notes.txt\n")}),
+    Case("chooser: a cancel in zenity asks nothing more", [], {"a.txt": Text(b"a")}, "", 1,
+         platforms=("posix",), stdin=b"a.txt\n", unread=b"a.txt\n",
+         choosers={"zenity": Chooser(1, "", ZENITY_ARGS), "kdialog": Chooser(0, "{scratch}/a.txt\n")}),
+    Case("chooser: kdialog where zenity is missing", [], {"notes.txt": Text(BOOK)},
+         "notes.hdb converted.\n", 0, {"notes.hdb": Hdb("notes.txt", b"notes.txt")},
+         platforms=("posix",), stdin=b"other.txt\n", unread=b"other.txt\n", opened=("{scratch}/notes.hdb",),
+         choosers={"kdialog": Chooser(0, "{scratch}/notes.txt\n", KDIALOG_ARGS)}),
+    Case("chooser: kdialog where zenity cannot open its window", [], {"notes.txt": Text(BOOK)},
+         "notes.hdb converted.\n", 0, {"notes.hdb": Hdb("notes.txt", b"notes.txt")},
+         platforms=("posix",), stdin=b"other.txt\n", unread=b"other.txt\n", opened=("{scratch}/notes.hdb",),
+         choosers={"zenity": Chooser(255, "", ZENITY_ARGS),
+                   "kdialog": Chooser(0, "{scratch}/notes.txt\n", KDIALOG_ARGS)}),
+    Case("chooser: a cancel in kdialog asks nothing more", [], {"a.txt": Text(b"a")}, "", 1,
+         platforms=("posix",), stdin=b"a.txt\n", unread=b"a.txt\n",
+         choosers={"kdialog": Chooser(1, "", KDIALOG_ARGS)}),
+    Case("chooser: kdialog that cannot be started, then the terminal", [], {"a.txt": Text(b"a")},
+         "a.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt")},
+         platforms=("posix",), stdin=b"a.txt\n", unread=b"", opened=("{scratch}/a.hdb",),
+         choosers={"kdialog": Chooser(0, "{scratch}/other.txt\n", runnable=False)}),
+    Case("chooser: none installed, the terminal asks", [], {"a.txt": Text(b"a")},
+         "a.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt")},
+         platforms=("posix",), stdin=b"a.txt\n", unread=b"", opened=("{scratch}/a.hdb",), choosers={}),
     # Wine cannot start a process in a folder it may not read (it starts it
     # in C:\ instead), so this one is POSIX only.
     Case("all in a folder that cannot be listed", ["all"], {".": Folder(0o311), "a.txt": Text(b"a")},
@@ -336,14 +404,38 @@ def run_tool(command, case, scratch, platform):
         environment.update(PATH=STAND_IN_BIN + os.pathsep + environment.get("PATH", ""),
                            FOLIANT_OPENER_LOG=scratch + ".opened",
                            FOLIANT_OPENER_SLEEP="15" if case.opener_sleeps else "0")
-    return subprocess.run(command + case.args, cwd=scratch, input=case.stdin or b"",
-                          capture_output=True, timeout=300, **kwargs)
+        if case.choosers is not None:
+            environment.update(DISPLAY=":stand-in", PATH=install_choosers(case, scratch))
+    # A pipe that the tool may leave data in, so that what it read shows.
+    read_end, write_end = os.pipe()
+    with os.fdopen(write_end, "wb") as pipe:
+        pipe.write(case.stdin or b"")
+    with os.fdopen(read_end, "rb") as pipe:
+        result = subprocess.run(command + case.args, cwd=scratch, stdin=pipe, capture_output=True, timeout=300,
+                                **kwargs)
+        result.unread = pipe.read()
+    return result
+
+
+def install_choosers(case, scratch):
+    """A folder with the opener and the case's stand-in choosers, and
+    nothing else, so that a chooser the case does not name is missing."""
+    folder = scratch + ".bin"
+    os.mkdir(folder)
+    shutil.copy(os.path.join(STAND_IN_BIN, "xdg-open"), folder)
+    for name, chooser in case.choosers.items():
+        path = os.path.join(folder, name)
+        with open(path, "w") as f:
+            f.write(f"#!/bin/sh\nprintf '%s\\000' \"$@\" > {shlex.quote(scratch + '.' + name)}\n"
+                    f"printf '%s' {shlex.quote(chooser.prints.format(scratch=scratch))}\nexit {chooser.status}\n")
+        os.chmod(path, 0o755 if chooser.runnable else 0o644)
+    return folder
 
 
 # The stand-in for xdg-open: records what it is given, then lingers if asked.
-STAND_IN_OPENER = """#!/bin/sh
+STAND_IN_OPENER = f"""#!/bin/sh
 printf '%s\\n' "$@" >> "$FOLIANT_OPENER_LOG"
-exec sleep "$FOLIANT_OPENER_SLEEP"
+exec {shutil.which("sleep")} "$FOLIANT_OPENER_SLEEP"
 """
 STAND_IN_BIN = ""  # set by install_stand_in_opener()
 
@@ -379,6 +471,18 @@ def check(case, scratch, before, result, platform):
         got_opened = opened_paths(case, scratch)
         if got_opened != want_opened:
             problems.append(f"opener given {got_opened}, expected {want_opened}")
+    for name, chooser in (case.choosers or {}).items():
+        log = scratch + "." + name
+        if chooser.args is None:
+            if os.path.exists(log):
+                problems.append(f"{name} was started")
+            continue
+        want_args = [argument.format(scratch=scratch) for argument in chooser.args]
+        got_args = open(log, "rb").read().decode().split("\0")[:-1] if os.path.exists(log) else None
+        if got_args != want_args:
+            problems.append(f"{name} given {got_args}, expected {want_args}")
+    if case.unread is not None and result.unread != case.unread:
+        problems.append(f"left {result.unread!r} unread on standard input, expected {case.unread!r}")
     want = expected_stdout(case.stdout.format(scratch=scratch), platform)
     if result.stdout != want:
         problems.append(f"stdout {result.stdout!r}, expected {want!r}")

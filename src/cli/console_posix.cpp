@@ -1,0 +1,30 @@
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "cli/console.h"
+
+namespace foliant::cli {
+
+ConsoleUse currentConsoleUse() {
+    const bool redirected = ::isatty(STDIN_FILENO) == 0 || ::isatty(STDOUT_FILENO) == 0;
+    // A terminal emulator (or a desktop entry with Terminal=true) starts the
+    // program as its session's leader; a shell leads its own session and
+    // starts programs inside it.
+    const pid_t sessionLeader = ::tcgetsid(STDIN_FILENO);
+    const unsigned count = sessionLeader < 0 ? 0U : sessionLeader == ::getpid() ? 1U : 2U;
+    return ConsoleUse{count, redirected};
+}
+
+void waitForTheUserToClose() {
+    std::printf("Press Enter to close this window.\n");
+    (void)std::fflush(stdout);
+    // Keys pressed before the message was shown do not count.
+    (void)::tcflush(STDIN_FILENO, TCIFLUSH);
+    for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {}
+}
+
+bool shellExpandsPatterns() { return true; }
+
+}  // namespace foliant::cli

@@ -1,0 +1,12 @@
+// Pieces of the POSIX desktop that the tests check on their own.
+#pragma once
+
+#include <string>
+
+namespace foliant::gui {
+
+// The folder an absolute path's file is in: "/a" for "/a/x.txt", "/" for
+// "/x.txt".
+std::string folderOf(const std::string& path);
+
+}  // namespace foliant::gui
