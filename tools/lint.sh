@@ -22,6 +22,6 @@ mapfile -t tidy_files < <(git ls-files -- 'src/*.cpp' | while read -r f; do
 status=0
 report=$(run-clang-tidy -quiet -p "$build" -j "$(nproc)" "${tidy_files[@]/#/$PWD/}" 2>&1) || status=$?
 # Keep the findings (file:line: warning/error and the lines that show them).
-printf '%s\n' "$report" | grep -v -E '^(clang-tidy|Running clang-tidy|Enabled checks|Suppressed|Use -header-filter|[0-9]+ (warning|error)s? (and [0-9]+ errors? )?generated)' || true
+printf '%s\n' "$report" | sed 's/\x1b\[[0-9;]*m//g' | grep -v -E '^(clang-tidy|Running clang-tidy|Enabled checks|Suppressed|Use -header-filter|[0-9]+ (warning|error)s? (and [0-9]+ errors? )?generated)' || true
 [ "$status" -eq 0 ] || { echo "lint: clang-tidy found problems"; exit 1; }
 echo "lint: clean"

@@ -14,7 +14,8 @@
 #include "gui/desktop.h"
 #include "gui/desktop_posix.h"
 
-extern char** environ;
+// POSIX declares environ in no header; glibc does so in <unistd.h>.
+extern char** environ;  // NOLINT(readability-redundant-declaration)
 
 namespace foliant::gui {
 namespace {
@@ -76,6 +77,7 @@ Answer runChooser(const std::vector<std::string>& command, std::string& chosen) 
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (const std::string& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
@@ -105,9 +107,9 @@ Answer runChooser(const std::vector<std::string>& command, std::string& chosen) 
 
 // One line from standard input; an empty line or the end of input is a cancel.
 std::string askOnTerminal() {
-    if (::isatty(STDIN_FILENO)) {
+    if (::isatty(STDIN_FILENO) != 0) {
         std::printf("File to convert: ");
-        std::fflush(stdout);
+        (void)std::fflush(stdout);
     }
     std::string line;
     for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) line += static_cast<char>(c);
@@ -153,7 +155,7 @@ std::string askForFileName() {
 void openWithAssociatedProgram(const std::string& path) {
     // An absolute path: a bare name starting with '-' would read as an option.
     const std::string target = absolutePath(path);
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     // Two forks: the opener runs in a session of its own, is never waited
     // for, and leaves no zombie behind; its streams do not hold ours open.
     const pid_t child = ::fork();
