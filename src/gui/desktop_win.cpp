@@ -1,7 +1,9 @@
+// windows.h first: the others build on it.
+#include <windows.h>
+
 #include <commdlg.h>
 #include <objbase.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <cstdio>
 
