@@ -20,7 +20,7 @@ FileId idOf(const BY_HANDLE_FILE_INFORMATION& info) {
 // A file marked for deletion is removed when its last handle closes, also
 // when the process is ended by the system or killed.
 bool markForDeletion(HANDLE handle, bool marked) {
-    FILE_DISPOSITION_INFO disposition{marked ? TRUE : FALSE};
+    FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(marked)};
     return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
