@@ -184,12 +184,24 @@ bool PendingFile::create(const std::string& name) {
 }
 
 PendingFile::CommitResult PendingFile::commit() {
-    bool placed = false;
+    // Once it has its name, the last close only confirms what the flush found.
+    const auto closePlaced = [this] {
+        if (file_.close()) return CommitResult::committed;
+        ::unlink(name_.c_str());
+        return CommitResult::notWritten;
+    };
     if (removedOnClose_) {
+        const int unnamedFile = fd(file_.handle_);
+        // Errors that surface only at close are found while it has no name:
+        // closing a duplicate flushes as closing the file does (NFS, FUSE).
+        const int duplicate = ::dup(unnamedFile);
+        if (duplicate >= 0 && ::close(duplicate) != 0) {
+            discard();
+            return CommitResult::notWritten;
+        }
         // Named only now: straight by its own name when that is free, else by
         // a temporary name that is at once moved over the file of that name.
-        const int unnamedFile = fd(file_.handle_);
-        placed = unnamed::link(unnamedFile, name_.c_str());
+        const bool placed = unnamed::link(unnamedFile, name_.c_str());
         if (!placed && (errno != EEXIST || !makeTemporary(temporary_, [unnamedFile](const char* temporary) {
                             return unnamed::link(unnamedFile, temporary);
                         }))) {
@@ -197,13 +209,12 @@ PendingFile::CommitResult PendingFile::commit() {
             return CommitResult::notPlaced;
         }
         removedOnClose_ = false;
-    }
-    if (!file_.close()) {
-        if (placed) ::unlink(name_.c_str());
+        if (placed) return closePlaced();
+    } else if (!file_.close()) {
         discard();
         return CommitResult::notWritten;
     }
-    if (!placed) {
+    {
         const SignalsHeld held;
         if (::rename(temporary_.c_str(), name_.c_str()) != 0) {
             discard();
@@ -212,7 +223,7 @@ PendingFile::CommitResult PendingFile::commit() {
         temporaryExists = 0;
         temporary_.clear();
     }
-    return CommitResult::committed;
+    return closePlaced();
 }
 
 void PendingFile::discard() {
