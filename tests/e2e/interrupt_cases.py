@@ -139,6 +139,26 @@ def interrupted_case(tool, kind, setup, work, environment, number, call, nth):
         shutil.rmtree(scratch, ignore_errors=True)
 
 
+def ignored_signal_case(tool, work, environment, number):
+    """A signal the caller ignores (nohup) stays ignored: the handler that
+    removes the temporary file is not put in its place."""
+    files = SETUPS["beside an earlier output"]
+    scratch = make_folder(work, files)
+    try:
+        injection = f"inject=rename:signal={signal.Signals(number).name}:when=1"
+        result = subprocess.run(["strace", "-f", "-o", "/dev/null", "-e", "trace=rename", "-e", injection, tool,
+                                 "book.txt"], cwd=scratch, env=environment, capture_output=True, timeout=120,
+                                preexec_fn=lambda: signal.signal(number, signal.SIG_IGN))
+        problems = [] if result.returncode == 0 else [f"exit status {result.returncode}"]
+        if result.stdout != CONVERTED:
+            problems.append(f"stdout {result.stdout!r}")
+        if unchanged(os.path.join(scratch, "book.hdb"), EARLIER):
+            problems.append("book.hdb: the earlier output is still there")
+        return problems + folder_problems(scratch, files, "book.hdb", True)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
 def posix_sweep(tools, work, jobs):
     # LeakSanitizer cannot work under ptrace; these runs end by signals anyway.
     environment = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
@@ -161,6 +181,13 @@ def posix_sweep(tools, work, jobs):
             print(f"{'FAIL' if failed else 'ok  '} {kind} file, {setup}: {len(plan)} runs, {calls}")
             for (number, call, nth), problems in failed:
                 print(f"     {signal.Signals(number).name} at {call} #{nth}: {'; '.join(problems)}")
+        for number in (signal.SIGHUP, signal.SIGINT):
+            problems = ignored_signal_case(tool, work, environment, number)
+            runs += 1
+            failures += bool(problems)
+            print(f"{'FAIL' if problems else 'ok  '} {kind} file, {signal.Signals(number).name} ignored by the caller")
+            for problem in problems:
+                print(f"     {problem}")
     return runs, failures
 
 
