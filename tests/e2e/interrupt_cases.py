@@ -72,7 +72,7 @@ def complete_output_problems(path, text):
         header_name, text_back = read_hdb(data)
     except HdbError as error:
         return [f"{os.path.basename(path)}: neither the earlier output nor complete ({error})"]
-    if text_back != (bytes(text) if isinstance(text, int) else text):
+    if text_back != (bytes(text) if isinstance(text, int) else text):  # a sparse text reads as zeros
         return [f"{os.path.basename(path)}: text blocks differ from the input"]
     if header_name != b"book.txt":
         return [f"{os.path.basename(path)}: header name {header_name!r}"]
