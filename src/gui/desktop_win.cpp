@@ -1,3 +1,4 @@
+// windows.h first: the others build on it.
 #include <windows.h>
 
 #include <commdlg.h>

@@ -2,6 +2,7 @@
 // Windows tests can check it field by field.
 #pragma once
 
+// windows.h first: commdlg.h builds on it.
 #include <windows.h>
 
 #include <commdlg.h>

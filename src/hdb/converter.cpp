@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <random>
 #include <utility>
 #include <vector>
 
@@ -21,30 +20,13 @@ constexpr std::size_t BLOCKS_PER_CHUNK = 256;
 void report(const char* message) { std::printf("%s", message); }
 void report(const char* format, const std::string& name) { std::printf(format, name.c_str()); }
 
-// A fresh file beside the output, to be moved over it once complete.
-bool createTemporary(fs::File& file, std::string& name) {
-    // Seeded once: "all" creates one of these per text.
-    static std::mt19937_64 engine{std::random_device{}()};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        name = ".foliant-";
-        std::uint64_t bits = engine();
-        for (int i = 0; i < 12; ++i, bits >>= 4) name += "0123456789abcdef"[bits & 15];
-        name += ".tmp";
-        switch (file.createNew(name)) {
-            case fs::CreateResult::created: return true;
-            case fs::CreateResult::alreadyExists: continue;
-            case fs::CreateResult::failed: return false;
-        }
-    }
-    return false;
-}
-
 enum class StreamResult { done, readFailed, writeFailed };
 
 // Writes the front records, then every text block behind its prefix, a
 // chunk at a time. The first write carries the front records too, so a
 // small text takes one write.
-StreamResult writeBlocks(const BlockPlan& plan, std::vector<std::uint8_t> blocks, fs::File& input, fs::File& output) {
+StreamResult writeBlocks(const BlockPlan& plan, std::vector<std::uint8_t> blocks, fs::File& input,
+                         fs::PendingFile& output) {
     const std::uint32_t lastBlock = plan.textBlockCount();
     const std::size_t chunkBlocks = std::min<std::size_t>(BLOCKS_PER_CHUNK, lastBlock);
     std::vector<std::uint8_t> text(chunkBlocks * TEXT_BLOCK_SIZE);
@@ -110,25 +92,23 @@ bool convertFile(const std::string& inputName, std::string& output) {
         }
     }
 
-    fs::File outputFile;
-    std::string temporary;
-    if (!createTemporary(outputFile, temporary)) {
+    fs::PendingFile outputFile;
+    if (!outputFile.create(target)) {
         report("error: file not created\r\n");
         return false;
     }
     const StreamResult streamed = writeBlocks(plan, std::move(front), input, outputFile);
-    const bool closed = outputFile.close();
     input.close();
-    if (streamed != StreamResult::done || !closed) {
-        fs::removeFile(temporary);
+    if (streamed != StreamResult::done) {
+        outputFile.discard();
         if (streamed == StreamResult::readFailed) report("error: file not read: %s\r\n", inputName);
         else report("error: file not written: %s\r\n", target);
         return false;
     }
-    if (!fs::replaceFile(temporary, target)) {
-        fs::removeFile(temporary);
-        report("error: file not created\r\n");
-        return false;
+    switch (outputFile.commit()) {
+        case fs::PendingFile::CommitResult::committed: break;
+        case fs::PendingFile::CommitResult::notWritten: report("error: file not written: %s\r\n", target); return false;
+        case fs::PendingFile::CommitResult::notPlaced: report("error: file not created\r\n"); return false;
     }
     output = target;
     report("%s converted.\n", output);

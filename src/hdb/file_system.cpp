@@ -1,6 +1,8 @@
-// What File does the same way on every platform; the rest is in
-// file_system_posix.cpp and file_system_win.cpp.
+// What File and PendingFile do the same way on every platform; the rest is
+// in file_system_posix.cpp and file_system_win.cpp.
 #include "hdb/file_system.h"
+
+#include <random>
 
 namespace foliant::fs {
 
@@ -16,5 +18,18 @@ File& File::operator=(File&& other) noexcept {
 }
 
 File::~File() { close(); }
+
+PendingFile::~PendingFile() { discard(); }
+
+bool PendingFile::writeAll(const void* buffer, std::size_t count) { return file_.writeAll(buffer, count); }
+
+std::string freshTemporaryName() {
+    // Seeded once: "all" may need one of these per text.
+    static std::mt19937_64 engine{std::random_device{}()};
+    std::string name = ".foliant-";
+    std::uint64_t bits = engine();
+    for (int i = 0; i < 12; ++i, bits >>= 4) name += "0123456789abcdef"[bits & 15];
+    return name + ".tmp";
+}
 
 }  // namespace foliant::fs

@@ -27,8 +27,6 @@ struct PathStatus {
 // Follows symbolic links, as opening the name would.
 PathStatus inspectPath(const std::string& path);
 
-enum class CreateResult { created, alreadyExists, failed };
-
 // One open file. Move-only; the destructor closes without reporting.
 class File {
 public:
@@ -41,8 +39,6 @@ public:
 
     // Opens an existing regular file for reading only; never writes to it.
     bool openForReading(const std::string& path);
-    // Creates a new file for writing; fails if the name exists.
-    CreateResult createNew(const std::string& path);
 
     bool size(std::uint64_t& out) const;
     bool id(FileId& out) const;
@@ -55,12 +51,51 @@ public:
     bool close();
 
 private:
+    friend class PendingFile;
     std::intptr_t handle_ = -1;
 };
 
-// Moves `from` over `to`, replacing a file of that name in one step.
-bool replaceFile(const std::string& from, const std::string& to);
-bool removeFile(const std::string& path);
+// A new file that takes its name only once it is complete, so that a run
+// stopped at any point leaves nothing behind. Linux keeps it unnamed until
+// then (O_TMPFILE); Windows marks it for deletion until then, which the
+// system carries out however the process ends. Elsewhere, and where those are
+// refused, it has a hidden temporary name that SIGINT, SIGTERM, SIGHUP and
+// SIGPIPE remove before the process ends by the same signal; SIGKILL there
+// leaves it. One at a time per process.
+class PendingFile {
+public:
+    PendingFile() = default;
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+    // Discards the file unless it was committed.
+    ~PendingFile();
+
+    // Creates the file that is to become `name`, a name in the current folder.
+    bool create(const std::string& name);
+    // All of `count` or failure, as File::writeAll.
+    bool writeAll(const void* buffer, std::size_t count);
+
+    enum class CommitResult {
+        committed,
+        notWritten,  // closing reported that data was lost
+        notPlaced,   // it could not take its name
+    };
+    // Closes the file and gives it its name, replacing a file of that name in
+    // one step. On failure nothing of it is left.
+    CommitResult commit();
+    // Closes and removes it.
+    void discard();
+
+private:
+    File file_;
+    std::string name_;
+    std::string temporary_;        // the name it has until commit(), if any
+    bool removedOnClose_ = false;  // unnamed, or marked for deletion
+};
+
+// For the platform files: a hidden name for a temporary file in the current
+// folder, ".foliant-", 12 random hex digits and ".tmp", fresh each time.
+std::string freshTemporaryName();
 
 // Process-wide settings the converter relies on: on POSIX, a write past the
 // file-size limit must fail with EFBIG instead of killing the process.

@@ -6,6 +6,7 @@
 
 #include "hdb/file_names.h"
 #include "hdb/file_system.h"
+#include "hdb/unnamed_file.h"
 
 namespace foliant::fs {
 namespace {
@@ -20,6 +21,81 @@ PathKind kindOf(mode_t mode) {
 
 FileId idOf(const struct stat& st) {
     return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+// The named temporary file as the signal handler knows it: the name is put
+// here before the file is created, and `temporaryExists` says that it is
+// there and ours. Room for ".foliant-XXXXXXXXXXXX.tmp" and the terminator.
+char signalTemporary[32];
+volatile std::sig_atomic_t temporaryExists = 0;
+
+constexpr int REMOVING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+// Only async-signal-safe calls: unlink, signal, raise.
+void removeTemporaryAndEnd(int number) {
+    if (temporaryExists) ::unlink(signalTemporary);
+    ::signal(number, SIG_DFL);
+    ::raise(number);  // held until this returns, then ends the process as the signal would have
+}
+
+sigset_t removingSignals() {
+    sigset_t set;
+    ::sigemptyset(&set);
+    for (int number : REMOVING_SIGNALS) ::sigaddset(&set, number);
+    return set;
+}
+
+void installSignalHandlers() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    struct sigaction action {};
+    action.sa_handler = removeTemporaryAndEnd;
+    action.sa_mask = removingSignals();  // a second signal waits for the first to finish
+    for (int number : REMOVING_SIGNALS) {
+        struct sigaction previous {};
+        // A signal the caller has us ignore (nohup) stays ignored.
+        if (::sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_DFL)
+            ::sigaction(number, &action, nullptr);
+    }
+}
+
+// Holds the removing signals back while a temporary file and the handler's
+// record of it change together.
+class SignalsHeld {
+public:
+    SignalsHeld() {
+        const sigset_t set = removingSignals();
+        ::sigprocmask(SIG_BLOCK, &set, &previous_);
+    }
+    ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+// Calls `make` with fresh temporary names until it makes a file of one
+// (true) or fails otherwise than with EEXIST (false). `chosen` is the
+// name made, or empty.
+template <typename Make>
+bool makeTemporary(std::string& chosen, Make make) {
+    installSignalHandlers();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        chosen = freshTemporaryName();
+        if (chosen.size() >= sizeof signalTemporary) break;
+        const SignalsHeld held;
+        chosen.copy(signalTemporary, chosen.size());
+        signalTemporary[chosen.size()] = '\0';
+        if (make(chosen.c_str())) {
+            temporaryExists = 1;
+            return true;
+        }
+        if (errno != EEXIST) break;
+    }
+    chosen.clear();
+    return false;
 }
 
 }  // namespace
@@ -44,14 +120,6 @@ bool File::openForReading(const std::string& path) {
     ::fcntl(opened, F_SETFL, ::fcntl(opened, F_GETFL) & ~O_NONBLOCK);
     handle_ = opened;
     return true;
-}
-
-CreateResult File::createNew(const std::string& path) {
-    close();
-    const int opened = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    if (opened < 0) return errno == EEXIST ? CreateResult::alreadyExists : CreateResult::failed;
-    handle_ = opened;
-    return CreateResult::created;
 }
 
 bool File::size(std::uint64_t& out) const {
@@ -99,9 +167,74 @@ bool File::close() {
     return result == 0;
 }
 
-bool replaceFile(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }
+bool PendingFile::create(const std::string& name) {
+    discard();
+    name_ = name;
+    const int unnamedFile = unnamed::create();
+    if (unnamedFile >= 0) {
+        file_.handle_ = unnamedFile;
+        removedOnClose_ = true;
+        return true;
+    }
+    return makeTemporary(temporary_, [this](const char* temporary) {
+        const int opened = ::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (opened >= 0) file_.handle_ = opened;
+        return opened >= 0;
+    });
+}
 
-bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+PendingFile::CommitResult PendingFile::commit() {
+    // Once it has its name, the last close only confirms what the flush found.
+    const auto closePlaced = [this] {
+        if (file_.close()) return CommitResult::committed;
+        ::unlink(name_.c_str());
+        return CommitResult::notWritten;
+    };
+    if (removedOnClose_) {
+        const int unnamedFile = fd(file_.handle_);
+        // Errors that surface only at close are found while it has no name:
+        // closing a duplicate flushes as closing the file does (NFS, FUSE).
+        const int duplicate = ::dup(unnamedFile);
+        if (duplicate >= 0 && ::close(duplicate) != 0) {
+            discard();
+            return CommitResult::notWritten;
+        }
+        // Named only now: straight by its own name when that is free, else by
+        // a temporary name that is at once moved over the file of that name.
+        const bool placed = unnamed::link(unnamedFile, name_.c_str());
+        if (!placed && (errno != EEXIST || !makeTemporary(temporary_, [unnamedFile](const char* temporary) {
+                            return unnamed::link(unnamedFile, temporary);
+                        }))) {
+            discard();
+            return CommitResult::notPlaced;
+        }
+        removedOnClose_ = false;
+        if (placed) return closePlaced();
+    } else if (!file_.close()) {
+        discard();
+        return CommitResult::notWritten;
+    }
+    {
+        const SignalsHeld held;
+        if (::rename(temporary_.c_str(), name_.c_str()) != 0) {
+            discard();
+            return CommitResult::notPlaced;
+        }
+        temporaryExists = 0;
+        temporary_.clear();
+    }
+    return closePlaced();
+}
+
+void PendingFile::discard() {
+    file_.close();  // an unnamed file goes with it
+    removedOnClose_ = false;
+    if (temporary_.empty()) return;
+    const SignalsHeld held;
+    ::unlink(temporary_.c_str());
+    temporaryExists = 0;
+    temporary_.clear();
+}
 
 void prepareProcess() { std::signal(SIGXFSZ, SIG_IGN); }
 

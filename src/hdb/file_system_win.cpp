@@ -1,7 +1,12 @@
 #include <windows.h>
 
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
 #include "hdb/file_names.h"
 #include "hdb/file_system.h"
+#include "hdb/windows_text.h"
 
 namespace foliant::fs {
 namespace {
@@ -10,6 +15,27 @@ HANDLE nativeHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(hand
 
 FileId idOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return FileId{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+// A file marked for deletion is removed when its last handle closes, also
+// when the process is ended by the system or killed.
+bool markForDeletion(HANDLE handle, bool marked) {
+    FILE_DISPOSITION_INFO disposition{static_cast<BOOLEAN>(marked)};
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+// Renames the open file to `name` in its own folder, replacing a file of
+// that name.
+bool renameOpenFile(HANDLE handle, const std::string& name) {
+    const std::wstring wide = win::widen(name);
+    const std::size_t nameBytes = wide.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::memcpy(rename->FileName, wide.c_str(), nameBytes + sizeof(wchar_t));
+    return SetFileInformationByHandle(handle, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != 0;
 }
 
 }  // namespace
@@ -51,19 +77,6 @@ bool File::openForReading(const std::string& path) {
     }
     handle_ = reinterpret_cast<std::intptr_t>(handle);
     return true;
-}
-
-CreateResult File::createNew(const std::string& path) {
-    close();
-    const HANDLE handle =
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CreateResult::alreadyExists
-                                                                           : CreateResult::failed;
-    }
-    handle_ = reinterpret_cast<std::intptr_t>(handle);
-    return CreateResult::created;
 }
 
 bool File::size(std::uint64_t& out) const {
@@ -114,11 +127,56 @@ bool File::close() {
     return closed != 0;
 }
 
-bool replaceFile(const std::string& from, const std::string& to) {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+bool PendingFile::create(const std::string& name) {
+    discard();
+    name_ = name;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary_ = freshTemporaryName();
+        // DELETE: to mark it, and to rename it through this handle.
+        const HANDLE handle = CreateFileW(win::widen(temporary_).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+            break;
+        }
+        file_.handle_ = reinterpret_cast<std::intptr_t>(handle);
+        // Where the mark is refused, the file is removed by name on failure.
+        removedOnClose_ = markForDeletion(handle, true);
+        return true;
+    }
+    temporary_.clear();
+    return false;
 }
 
-bool removeFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+PendingFile::CommitResult PendingFile::commit() {
+    const HANDLE handle = nativeHandle(file_.handle_);
+    if (removedOnClose_) {
+        if (!markForDeletion(handle, false)) {
+            discard();
+            return CommitResult::notPlaced;
+        }
+        removedOnClose_ = false;
+    }
+    if (!renameOpenFile(handle, name_)) {
+        removedOnClose_ = markForDeletion(handle, true);
+        discard();
+        return CommitResult::notPlaced;
+    }
+    temporary_.clear();
+    if (!file_.close()) {
+        DeleteFileW(win::widen(name_).c_str());
+        return CommitResult::notWritten;
+    }
+    return CommitResult::committed;
+}
+
+void PendingFile::discard() {
+    file_.close();
+    if (!temporary_.empty() && !removedOnClose_) DeleteFileW(win::widen(temporary_).c_str());
+    temporary_.clear();
+    removedOnClose_ = false;
+}
 
 void prepareProcess() {}
 

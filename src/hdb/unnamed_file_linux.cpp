@@ -1,0 +1,38 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cstdio>
+
+#include "hdb/unnamed_file.h"
+
+namespace foliant::fs::unnamed {
+namespace {
+
+// An unnamed file is named through its entry in /proc: linkat with
+// AT_EMPTY_PATH would need a capability the tool does not have.
+struct ProcPath {
+    explicit ProcPath(int fd) { std::snprintf(text, sizeof text, "/proc/self/fd/%d", fd); }
+    char text[32];
+};
+
+}  // namespace
+
+int create() {
+    // Kernels and file systems without O_TMPFILE refuse it (EOPNOTSUPP,
+    // EISDIR, EINVAL); any refusal sends the caller to a named file, whose
+    // creation then gives the real answer.
+    const int opened = ::open(".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (opened < 0) return -1;
+    struct stat st {};
+    if (::lstat(ProcPath(opened).text, &st) != 0) {  // no /proc: it could never be named
+        ::close(opened);
+        return -1;
+    }
+    return opened;
+}
+
+bool link(int fd, const char* name) {
+    return ::linkat(AT_FDCWD, ProcPath(fd).text, AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+}  // namespace foliant::fs::unnamed

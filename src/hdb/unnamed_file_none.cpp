@@ -1,0 +1,16 @@
+// Systems without unnamed files; also linked into the tests' build of the
+// tool that takes the named-file path on Linux.
+#include <cerrno>
+
+#include "hdb/unnamed_file.h"
+
+namespace foliant::fs::unnamed {
+
+int create() { return -1; }
+
+bool link(int, const char*) {
+    errno = EOPNOTSUPP;
+    return false;
+}
+
+}  // namespace foliant::fs::unnamed

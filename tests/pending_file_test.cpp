@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "hdb/file_system.h"
+#include "scratch_folder.h"
+
+namespace foliant::fs {
+namespace {
+
+class PendingFileTest : public ScratchFolderTest {
+protected:
+    static std::vector<std::string> entries() {
+        std::vector<std::string> names;
+        for (const auto& entry : stdfs::directory_iterator(".")) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+// Whatever becomes of a pending file, the folder ends with the name holding
+// the new bytes or what it held before, and no other entry.
+TEST_F(PendingFileTest, EndsInPlaceOrWithoutTrace) {
+    enum class Before { nothing, file, folder };
+    enum class End { commit, discard, destroy };
+    const struct {
+        const char* what;
+        Before before;
+        End end;
+        PendingFile::CommitResult result;  // of a commit
+        bool replaced;
+    } cases[] = {
+        {"new name", Before::nothing, End::commit, PendingFile::CommitResult::committed, true},
+        {"over an earlier file", Before::file, End::commit, PendingFile::CommitResult::committed, true},
+        {"over a folder", Before::folder, End::commit, PendingFile::CommitResult::notPlaced, false},
+        {"discarded beside a file", Before::file, End::discard, PendingFile::CommitResult::notPlaced, false},
+        {"discarded, no file", Before::nothing, End::discard, PendingFile::CommitResult::notPlaced, false},
+        {"dropped unfinished", Before::file, End::destroy, PendingFile::CommitResult::notPlaced, false},
+    };
+    const Bytes fresh(3000, 'n');
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        stdfs::remove_all("out.hdb");
+        if (c.before == Before::file) write("out.hdb", {'o', 'l', 'd'});
+        if (c.before == Before::folder) stdfs::create_directory("out.hdb");
+        {
+            PendingFile file;
+            ASSERT_TRUE(file.create("out.hdb"));
+            ASSERT_TRUE(file.writeAll(fresh.data(), 1000));
+            ASSERT_TRUE(file.writeAll(fresh.data() + 1000, 2000));
+            if (c.end == End::commit) {
+                EXPECT_EQ(file.commit(), c.result);
+            } else if (c.end == End::discard) {
+                file.discard();
+            }
+        }
+        const bool exists = c.before != Before::nothing || c.replaced;
+        EXPECT_EQ(entries(), exists ? std::vector<std::string>{"out.hdb"} : std::vector<std::string>{});
+        if (c.replaced) {
+            EXPECT_EQ(read("out.hdb"), fresh);
+        } else if (c.before == Before::file) {
+            EXPECT_EQ(read("out.hdb"), (Bytes{'o', 'l', 'd'}));
+        } else if (c.before == Before::folder) {
+            EXPECT_TRUE(stdfs::is_directory("out.hdb"));
+        }
+    }
+}
+
+// "all" makes one after another in one process.
+TEST_F(PendingFileTest, OneAfterAnother) {
+    for (const char* name : {"a.hdb", "b.hdb", "a.hdb"}) {
+        PendingFile file;
+        ASSERT_TRUE(file.create(name));
+        ASSERT_TRUE(file.writeAll(name, 1));
+        EXPECT_EQ(file.commit(), PendingFile::CommitResult::committed);
+    }
+    EXPECT_EQ(entries(), (std::vector<std::string>{"a.hdb", "b.hdb"}));
+    EXPECT_EQ(read("a.hdb"), Bytes{'a'});
+}
+
+}  // namespace
+}  // namespace foliant::fs
