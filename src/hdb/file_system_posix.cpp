@@ -33,9 +33,9 @@ constexpr int REMOVING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
 // Only async-signal-safe calls: unlink, signal, raise.
 void removeTemporaryAndEnd(int number) {
-    if (temporaryExists) ::unlink(signalTemporary);
-    ::signal(number, SIG_DFL);
-    ::raise(number);  // held until this returns, then ends the process as the signal would have
+    if (temporaryExists != 0) (void)::unlink(signalTemporary);
+    (void)::signal(number, SIG_DFL);
+    (void)::raise(number);  // held until this returns, then ends the process as the signal would have
 }
 
 sigset_t removingSignals() {
@@ -236,7 +236,7 @@ void PendingFile::discard() {
     temporary_.clear();
 }
 
-void prepareProcess() { std::signal(SIGXFSZ, SIG_IGN); }
+void prepareProcess() { (void)std::signal(SIGXFSZ, SIG_IGN); }
 
 }  // namespace foliant::fs
 

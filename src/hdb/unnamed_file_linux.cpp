@@ -11,7 +11,7 @@ namespace {
 // An unnamed file is named through its entry in /proc: linkat with
 // AT_EMPTY_PATH would need a capability the tool does not have.
 struct ProcPath {
-    explicit ProcPath(int fd) { std::snprintf(text, sizeof text, "/proc/self/fd/%d", fd); }
+    explicit ProcPath(int fd) { (void)std::snprintf(text, sizeof text, "/proc/self/fd/%d", fd); }
     char text[32];
 };
 

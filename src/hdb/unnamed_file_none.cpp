@@ -8,7 +8,7 @@ namespace foliant::fs::unnamed {
 
 int create() { return -1; }
 
-bool link(int, const char*) {
+bool link(int /*fd*/, const char* /*name*/) {
     errno = EOPNOTSUPP;
     return false;
 }
