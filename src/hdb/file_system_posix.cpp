@@ -109,4 +109,5 @@ void prepareProcess() { std::signal(SIGXFSZ, SIG_IGN); }
 
 namespace foliant::hdb {
 PathSyntax nativePathSyntax() { return posixPathSyntax(); }
+std::string nativeHeaderName(std::string_view base) { return std::string(headerName(base, posixPathSyntax())); }
 }  // namespace foliant::hdb

@@ -2,6 +2,7 @@
 
 #include "hdb/file_names.h"
 #include "hdb/file_system.h"
+#include "hdb/windows_text.h"
 
 namespace foliant::fs {
 namespace {
@@ -17,11 +18,12 @@ FileId idOf(const BY_HANDLE_FILE_INFORMATION& info) {
 PathStatus inspectPath(const std::string& path) {
     // No access asked for: this looks at the file without opening its data,
     // and FILE_FLAG_BACKUP_SEMANTICS lets it open a directory too.
-    const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    const std::wstring name = win::systemPath(path);
+    const HANDLE handle = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         // A file held without sharing still exists; say what the attributes say.
-        const DWORD attributes = GetFileAttributesA(path.c_str());
+        const DWORD attributes = GetFileAttributesW(name.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) return PathStatus{};
         const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         return PathStatus{directory ? PathKind::directory : PathKind::regularFile,
@@ -42,8 +44,8 @@ bool File::openForReading(const std::string& path) {
     close();
     // Others may go on reading and writing the text while it is converted.
     const HANDLE handle =
-        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        CreateFileW(win::systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     if (GetFileType(handle) != FILE_TYPE_DISK) {
         CloseHandle(handle);
@@ -55,8 +57,8 @@ bool File::openForReading(const std::string& path) {
 
 CreateResult File::createNew(const std::string& path) {
     close();
-    const HANDLE handle =
-        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileW(win::systemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CreateResult::alreadyExists
@@ -115,22 +117,17 @@ bool File::close() {
 }
 
 bool replaceFile(const std::string& from, const std::string& to) {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    return MoveFileExW(win::systemPath(from).c_str(), win::systemPath(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-bool removeFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool removeFile(const std::string& path) { return DeleteFileW(win::systemPath(path).c_str()) != 0; }
 
 void prepareProcess() {}
 
 }  // namespace foliant::fs
 
 namespace foliant::hdb {
-namespace {
-std::size_t ansiCharacterLength(std::string_view name, std::size_t pos) {
-    const bool lead = IsDBCSLeadByte(static_cast<BYTE>(name[pos])) != 0;
-    return lead && pos + 1 < name.size() ? 2 : 1;
-}
-}  // namespace
-
-PathSyntax nativePathSyntax() { return windowsPathSyntax(ansiCharacterLength); }
+// Names travel as UTF-8 here; only the header holds the ANSI code page's bytes.
+PathSyntax nativePathSyntax() { return windowsPathSyntax(utf8CharacterLength); }
+std::string nativeHeaderName(std::string_view base) { return win::headerNameInCodePage(base, CP_ACP); }
 }  // namespace foliant::hdb
