@@ -10,6 +10,7 @@ name must be exactly as it was, and no other file may appear.
 import argparse
 import concurrent.futures
 import os
+import re
 import shlex
 import shutil
 import subprocess
@@ -95,6 +96,7 @@ class Case:
     file_size_limit: int = 0  # bytes the tool may write to one file (POSIX)
     disk_space: int = 0  # run on a small file system with this much room left
     code_page: int = 1252  # Windows' ANSI code page, in which names are printed and stored
+    console: bool = False  # standard output is a terminal, which Wine makes a console
 
 
 def text(size, seed=1):
@@ -110,9 +112,10 @@ MIXED_FOLDER = {
 }
 UTF8_NAME = "\u00e9t\u00e9-" + "x" * 24 + "\u00e9.txt"  # bytes 30 and 31 are one character
 # Names Windows' ANSI code page 1252 cannot hold, and one it can.
-CJK = "\u65e5\u672c.txt"  # 日本.txt
-GREEK = "\u03a9mega notes.txt"
-LATIN1 = "R\u00e9sum\u00e9.txt"
+CJK = "日本.txt"
+GREEK = "Ωmega notes.txt"
+LATIN1 = "Résumé.txt"
+SIXTEEN_CJK = "日" * 16 + ".txt"  # 32 bytes in code page 932
 # Over 260 characters once the scratch folder is put in front.
 DEEP = ("d" * 90 + "/") * 3
 UNICODE_FOLDER = {
@@ -148,7 +151,8 @@ CASES = [
          platforms=("posix",)),
     Case("long name is cut in the header only", [UTF8_NAME], {UTF8_NAME: Text(b"u")},
          UTF8_NAME[:-4] + ".hdb converted.\n", 0,
-         {UTF8_NAME[:-4] + ".hdb": Hdb(UTF8_NAME, UTF8_NAME.encode()[:30])}, platforms=("posix",)),
+         {UTF8_NAME[:-4] + ".hdb": Hdb(UTF8_NAME, {"posix": UTF8_NAME.encode()[:30],
+                                                   "windows": UTF8_NAME.encode("cp1252")[:31]})}),
     Case("a name of 200 bytes", ["n" * 196 + ".txt"], {"n" * 196 + ".txt": Text(b"n")},
          "n" * 196 + ".hdb converted.\n", 0, {"n" * 196 + ".hdb": Hdb("n" * 196 + ".txt", b"n" * 31)}),
     Case("the largest text", ["big.txt"], {"big.txt": Sparse(MAX_TEXT)},
@@ -158,30 +162,32 @@ CASES = [
     # Any name Windows accepts: names reach it as UTF-16; the header and
     # redirected messages hold the ANSI code page's bytes, '?' for what it
     # cannot hold; the output is named after the Unicode name.
-    Case("a name outside the code page", [CJK], {CJK: Text(BOOK)}, "\u65e5\u672c.hdb converted.\n", 0,
-         {"\u65e5\u672c.hdb": Hdb(CJK, {"windows": b"??.txt", "posix": CJK.encode()})}),
-    Case("Greek and a space", [GREEK], {GREEK: Text(LINES)}, "\u03a9mega notes.hdb converted.\n", 0,
-         {"\u03a9mega notes.hdb": Hdb(GREEK, {"windows": b"?mega notes.txt", "posix": GREEK.encode()})}),
-    Case("Latin-1 accents are stored as before", [LATIN1], {LATIN1: Text(b"r")}, "R\u00e9sum\u00e9.hdb converted.\n", 0,
-         {"R\u00e9sum\u00e9.hdb": Hdb(LATIN1, {"windows": bytes.fromhex("52E973756DE92E747874"),
-                                                 "posix": LATIN1.encode()})}),
-    Case("a missing file outside the code page", ["\u03a9mega.txt"], {}, "error: file not found: \u03a9mega.txt\r\n", 1),
+    Case("a name outside the code page", [CJK], {CJK: Text(BOOK)}, "日本.hdb converted.\n", 0,
+         {"日本.hdb": Hdb(CJK, {"windows": b"??.txt", "posix": CJK.encode()})}),
+    Case("Greek and a space", [GREEK], {GREEK: Text(LINES)}, "Ωmega notes.hdb converted.\n", 0,
+         {"Ωmega notes.hdb": Hdb(GREEK, {"windows": b"?mega notes.txt", "posix": GREEK.encode()})}),
+    Case("Latin-1 accents are stored as before", [LATIN1], {LATIN1: Text(b"r")}, "Résumé.hdb converted.\n", 0,
+         {"Résumé.hdb": Hdb(LATIN1, {"windows": bytes.fromhex("52E973756DE92E747874"), "posix": LATIN1.encode()})}),
+    Case("a missing file outside the code page", ["Ωmega.txt"], {}, "error: file not found: Ωmega.txt\r\n", 1),
     Case("a text at a path over 260 characters", [DEEP + "book.txt"], {DEEP + "book.txt": Text(BOOK)},
          "book.hdb converted.\n", 0, {"book.hdb": Hdb(DEEP + "book.txt", b"book.txt")}),
     Case("a long path to a name outside the code page", [DEEP.replace("/", "\\") + CJK], {DEEP + CJK: Text(BOOK)},
-         "\u65e5\u672c.hdb converted.\n", 0, {"\u65e5\u672c.hdb": Hdb(DEEP + CJK, b"??.txt")}, platforms=("windows",)),
-    Case("code page 932", [CJK], {CJK: Text(BOOK)}, "\u65e5\u672c.hdb converted.\n", 0,
-         {"\u65e5\u672c.hdb": Hdb(CJK, b"\x93\xfa\x96\x7b.txt")}, platforms=("windows",), code_page=932),
-    Case("code page 932: a trail byte that looks like a backslash", ["\u8868.txt"], {"\u8868.txt": Text(b"t")},
-         "\u8868.hdb converted.\n", 0, {"\u8868.hdb": Hdb("\u8868.txt", b"\x95\x5c.txt")},
+         "日本.hdb converted.\n", 0, {"日本.hdb": Hdb(DEEP + CJK, b"??.txt")}, platforms=("windows",)),
+    Case("code page 932", [CJK], {CJK: Text(BOOK)}, "日本.hdb converted.\n", 0,
+         {"日本.hdb": Hdb(CJK, b"\x93\xfa\x96\x7b.txt")}, platforms=("windows",), code_page=932),
+    Case("code page 932: a trail byte that looks like a backslash", ["表.txt"], {"表.txt": Text(b"t")},
+         "表.hdb converted.\n", 0, {"表.hdb": Hdb("表.txt", b"\x95\x5c.txt")},
          platforms=("windows",), code_page=932),
-    Case("code page 932: the header keeps whole characters", ["\u65e5" * 16 + ".txt"], {"\u65e5" * 16 + ".txt": Text(b"n")},
-         "\u65e5" * 16 + ".hdb converted.\n", 0, {"\u65e5" * 16 + ".hdb": Hdb("\u65e5" * 16 + ".txt", b"\x93\xfa" * 15)},
+    Case("code page 932: the header keeps whole characters", [SIXTEEN_CJK], {SIXTEEN_CJK: Text(b"n")},
+         "日" * 16 + ".hdb converted.\n", 0, {"日" * 16 + ".hdb": Hdb(SIXTEEN_CJK, b"\x93\xfa" * 15)},
          platforms=("windows",), code_page=932),
-    Case("code page 932: Greek it holds, Latin-1 it does not", ["\u03a9 R\u00e9sum\u00e9.txt"],
-         {"\u03a9 R\u00e9sum\u00e9.txt": Text(b"g")}, "\u03a9 R\u00e9sum\u00e9.hdb converted.\n", 0,
-         {"\u03a9 R\u00e9sum\u00e9.hdb": Hdb("\u03a9 R\u00e9sum\u00e9.txt", b"\x83\xb6 R?sum?.txt")},
+    Case("code page 932: Greek it holds, Latin-1 it does not", ["Ω Résumé.txt"], {"Ω Résumé.txt": Text(b"g")},
+         "Ω Résumé.hdb converted.\n", 0, {"Ω Résumé.hdb": Hdb("Ω Résumé.txt", b"\x83\xb6 R?sum?.txt")},
          platforms=("windows",), code_page=932),
+    Case("a console shows the name as typed", [GREEK], {GREEK: Text(LINES)}, "Ωmega notes.hdb converted.\n", 0,
+         {"Ωmega notes.hdb": Hdb(GREEK, b"?mega notes.txt")}, platforms=("windows",), console=True),
+    Case("a console shows an error's name as typed", ["日本 Résumé.txt"], {},
+         "error: file not found: 日本 Résumé.txt\r\n", 1, platforms=("windows",), console=True),
     Case("all with names outside the code page", ["all"], UNICODE_FOLDER, batch=True),
     Case("all with names outside the code page, code page 932", ["all"], UNICODE_FOLDER, batch=True,
          platforms=("windows",), code_page=932),
@@ -421,8 +427,18 @@ def run_tool(command, case, scratch, platform):
         environment.update(PATH=STAND_IN_BIN + os.pathsep + environment.get("PATH", ""),
                            FOLIANT_OPENER_LOG=scratch + ".opened",
                            FOLIANT_OPENER_SLEEP="15" if case.opener_sleeps else "0")
-    return subprocess.run(command + case.args, cwd=scratch, input=case.stdin or b"",
-                          capture_output=True, timeout=300, **kwargs)
+    argv = command + case.args
+    if case.console:
+        argv = ["script", "--quiet", "--return", "--command", shlex.join(argv), "/dev/null"]
+    return subprocess.run(argv, cwd=scratch, input=case.stdin or b"", capture_output=True, timeout=300, **kwargs)
+
+
+def console_text(data):
+    """What a terminal shows: Wine's console moves the cursor over blanks and
+    hides it while writing; the terminal adds a CR to every LF."""
+    data = re.sub(rb"\x1b\[(\d*)C", lambda m: b" " * int(m.group(1) or 1), data)
+    data = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07", b"", data)
+    return data.replace(b"\r", b"")
 
 
 # The stand-in for xdg-open: records what it is given, then lingers if asked.
@@ -465,8 +481,12 @@ def check(case, scratch, before, result, platform):
         if got_opened != want_opened:
             problems.append(f"opener given {got_opened}, expected {want_opened}")
     want = expected_stdout(case.stdout.format(scratch=scratch), platform, case.code_page)
-    if result.stdout != want:
-        problems.append(f"stdout {result.stdout!r}, expected {want!r}")
+    got = result.stdout
+    if case.console:
+        # The console shows the names as typed, whatever the code page.
+        want, got = case.stdout.encode().replace(b"\r", b""), console_text(got)
+    if got != want:
+        problems.append(f"stdout {got!r}, expected {want!r}")
     stderr = result.stderr
     if platform == "windows":
         # Wine's own diagnostics: the processes Wine starts for a session
