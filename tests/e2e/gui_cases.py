@@ -4,7 +4,7 @@ on a virtual X display (Xvfb), its dialog driven by xdotool as a person would:
 find the window, focus it, type a path and Enter, or press Escape.
 
 On POSIX the dialog is zenity and the opener a stand-in xdg-open on PATH. For
-foliant.exe it is Wine's GetOpenFileNameA, and ShellExecuteA hands the output
+foliant.exe it is Wine's GetOpenFileNameW, and ShellExecuteW hands the output
 to a stand-in program registered for .hdb in a Wine prefix kept for these
 tests. Every wait polls against a deadline; every run has a timeout.
 """
@@ -23,6 +23,8 @@ from hdb_reader import HdbError, read_hdb  # noqa: E402
 
 GUI_WINE_PREFIX = "/var/tmp/foliant-wine-gui"
 TEXT = b"A text chosen in a dialog.\r\n" * 50
+# A name that Windows' ANSI code page 1252 cannot hold.
+UNICODE_NAME = "日本 Ωmega"
 
 
 def poll(what, condition, seconds=30):
@@ -74,7 +76,8 @@ def prepare_wine(emulator, environment, log):
     if not os.path.isfile(os.path.join(GUI_WINE_PREFIX, "system.reg")):
         subprocess.run(emulator[:-1] + ["sh", "-c", "wineboot --init && wineserver -w"], env=environment,
                        capture_output=True, timeout=300, check=True)
-    handler = f"C:\\windows\\system32\\cmd.exe /c echo %1> {wine_path(log)}"
+    # /u: cmd writes the log in UTF-16, which holds any name.
+    handler = f"C:\\windows\\system32\\cmd.exe /u /c echo %1> {wine_path(log)}"
     for key, value in (("HKEY_CLASSES_ROOT\\.hdb", "foliant.standin"),
                        ("HKEY_CLASSES_ROOT\\foliant.standin\\shell\\open\\command", handler)):
         subprocess.run(emulator + ["reg", "add", key, "/ve", "/d", value, "/f"], env=environment,
@@ -132,6 +135,13 @@ class Expected:
     opened: str  # what the opener must be given
 
 
+def read_log(log):
+    with open(log, "rb") as f:
+        data = f.read()
+    # cmd /u writes UTF-16 without a byte-order mark; xdg-open's stand-in UTF-8.
+    return (data.decode("utf-16-le") if data[1:2] == b"\0" else data.decode()).strip()
+
+
 def check(status, stdout, expected, log):
     """`expected` None: the dialog was cancelled."""
     if expected is None:
@@ -147,7 +157,7 @@ def check(status, stdout, expected, log):
                 problems.append("the output's text differs")
     except (OSError, HdbError) as error:
         problems.append(f"output: {error}")
-    got = poll("the opener", lambda: os.path.exists(log) and open(log).read().strip(), 20)
+    got = poll("the opener", lambda: os.path.exists(log) and read_log(log), 20)
     if got != expected.opened:
         problems.append(f"opener given {got!r}, expected {expected.opened!r}")
     return problems
@@ -167,8 +177,11 @@ def main():
     environment = dict(os.environ)
     if options.platform == "windows":
         # Not another HOME here: Wine would point the prefix's user folders
-        # into this run's folder, gone after it.
+        # into this run's folder, gone after it. The locale sets the ANSI
+        # code page: 1252.
         environment["WINEPREFIX"] = GUI_WINE_PREFIX
+        environment = {name: value for name, value in environment.items() if not name.startswith("LC_")}
+        environment.update(LANG="C.UTF-8", LC_ALL="C.UTF-8")
     else:
         # A home of its own: the dialog keeps recent files and settings there.
         environment.update(HOME=work, XDG_CONFIG_HOME=os.path.join(work, ".config"),
@@ -189,24 +202,30 @@ def main():
                 prepare_wine(emulator, environment, log)
             scratch = os.path.join(work, "scratch")
             os.makedirs(os.path.join(scratch, "sub"))
-            with open(os.path.join(scratch, "sub", "notes.txt"), "wb") as f:
-                f.write(TEXT)
+            cases = [("a file chosen in the dialog is converted and opened", "notes"),
+                     ("a name outside the code page is converted and opened", UNICODE_NAME),
+                     ("Escape cancels", None)]
+            for _, stem in cases:
+                if stem:
+                    with open(os.path.join(scratch, "sub", stem + ".txt"), "wb") as f:
+                        f.write(TEXT)
             if options.platform == "windows":
                 # The dialog opens in the current folder (its memory of
                 # earlier folders is cleared) and the file is chosen there.
-                shutil.move(os.path.join(scratch, "sub", "notes.txt"), scratch)
-                answer, output = "notes.txt", os.path.join(scratch, "notes.hdb")
-                opened, line = wine_path(output), b"notes.hdb converted.\r\n"
-            else:
-                # A file in another folder: it becomes the current one, so
-                # the output lands beside the file.
-                answer = os.path.join(scratch, "sub", "notes.txt")
-                output = opened = os.path.join(scratch, "sub", "notes.hdb")
-                line = b"notes.hdb converted.\n"
-
-            cases = [("a file chosen in the dialog is converted and opened", answer),
-                     ("Escape cancels", None)]
-            for name, typed in cases:
+                for _, stem in cases:
+                    if stem:
+                        shutil.move(os.path.join(scratch, "sub", stem + ".txt"), scratch)
+            for name, stem in cases:
+                if options.platform == "windows":
+                    typed, output = stem and stem + ".txt", os.path.join(scratch, f"{stem}.hdb")
+                    # Redirected, the line holds the ANSI code page's bytes.
+                    opened, line = wine_path(output), f"{stem}.hdb converted.\r\n".encode("cp1252", "replace")
+                else:
+                    # A file in another folder: it becomes the current one,
+                    # so the output lands beside the file.
+                    typed = stem and os.path.join(scratch, "sub", stem + ".txt")
+                    output = opened = os.path.join(scratch, "sub", f"{stem}.hdb")
+                    line = f"{stem}.hdb converted.\n".encode()
                 if os.path.exists(log):
                     os.remove(log)
                 if options.platform == "windows":
