@@ -378,7 +378,9 @@ def windows_environment(base, code_page):
     environment = dict(base)
     for name in [n for n in environment if n.startswith("LC_")]:
         del environment[name]
-    environment.update(LANG=LOCALES[code_page], LC_ALL=LOCALES[code_page], LOCPATH=LOCALE_FOLDER)
+    environment.update(LANG=LOCALES[code_page], LC_ALL=LOCALES[code_page])
+    if LOCALES[code_page] != "C.UTF-8":
+        environment["LOCPATH"] = LOCALE_FOLDER
     return environment
 
 
