@@ -12,21 +12,6 @@ namespace {
 constexpr unsigned WESTERN = 1252;
 constexpr unsigned JAPANESE = 932;  // double-byte: a trail byte may be '\'
 
-TEST(WindowsText, WidenAndNarrow) {
-    const struct {
-        std::string utf8;
-        std::wstring wide;
-    } cases[] = {
-        {"\xE6\x97\xA5\xE6\x9C\xAC.txt", L"\u65E5\u672C.txt"},
-        {"\xF0\x9F\x98\x80", L"\xD83D\xDE00"},
-        {"\xED\xA0\x80.txt", L"\xD800.txt"},  // unpaired, as Windows allows
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(widen(c.utf8), c.wide) << c.utf8;
-        EXPECT_EQ(narrow(c.wide), c.utf8) << c.utf8;
-    }
-}
-
 TEST(WindowsText, ToCodePageWithoutBestFit) {
     const struct {
         unsigned codePage;
@@ -46,12 +31,6 @@ TEST(WindowsText, ToCodePageWithoutBestFit) {
         {JAPANESE, L"", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(toCodePage(c.wide, c.codePage), c.bytes) << c.codePage;
-}
-
-TEST(WindowsText, CharacterOutsideTheBasicPlaneIsReplaced) {
-    const std::string bytes = toCodePage(L"\xD83D\xDE00", WESTERN);
-    ASSERT_FALSE(bytes.empty());
-    EXPECT_EQ(bytes.find_first_not_of('?'), std::string::npos) << bytes;
 }
 
 TEST(WindowsText, HeaderNameKeepsWholeDoubleByteCharacters) {

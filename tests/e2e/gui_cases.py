@@ -157,7 +157,10 @@ def check(status, stdout, expected, log):
                 problems.append("the output's text differs")
     except (OSError, HdbError) as error:
         problems.append(f"output: {error}")
-    got = poll("the opener", lambda: os.path.exists(log) and read_log(log), 20)
+    try:
+        got = poll("the opener", lambda: os.path.exists(log) and read_log(log), 20)
+    except TimeoutError as error:
+        return problems + [str(error)]
     if got != expected.opened:
         problems.append(f"opener given {got!r}, expected {expected.opened!r}")
     return problems
