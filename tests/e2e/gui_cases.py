@@ -229,16 +229,27 @@ def main():
                     typed = stem and os.path.join(scratch, "sub", stem + ".txt")
                     output = opened = os.path.join(scratch, "sub", f"{stem}.hdb")
                     line = f"{stem}.hdb converted.\n".encode()
-                if os.path.exists(log):
-                    os.remove(log)
-                if options.platform == "windows":
-                    forget_visited_folders(emulator, environment)
-                try:
-                    status, stdout, _ = run_case(display, command, environment, scratch, typed, options.platform)
-                    expected = Expected(line, output, opened) if typed else None
-                    problems = check(status, stdout, expected, log)
-                except (TimeoutError, subprocess.TimeoutExpired) as error:
-                    problems = [str(error)]
+                # xdotool types a character outside the keyboard map by
+                # remapping a key for a moment; a busy Wine may read the key
+                # after the map is back and see another character. So a name
+                # that needs this gets two more tries; a tool that loses such
+                # a name fails all three.
+                attempts = 3 if typed and not typed.isascii() else 1
+                for attempt in range(1, attempts + 1):
+                    if os.path.exists(log):
+                        os.remove(log)
+                    if options.platform == "windows":
+                        forget_visited_folders(emulator, environment)
+                    try:
+                        status, stdout, _ = run_case(display, command, environment, scratch, typed, options.platform)
+                        expected = Expected(line, output, opened) if typed else None
+                        problems = check(status, stdout, expected, log)
+                    except (TimeoutError, subprocess.TimeoutExpired) as error:
+                        problems = [str(error)]
+                    if not problems:
+                        break
+                if attempt > 1:
+                    name += f" (attempt {attempt} of {attempts})"
                 print(("FAIL " if problems else "ok   ") + name)
                 for problem in problems:
                     print("     " + problem)
