@@ -15,15 +15,44 @@ std::size_t shiftJisLikeLength(std::string_view name, std::size_t pos) {
 }
 
 TEST(FileNames, OutputName) {
+    const PathSyntax posix = posixPathSyntax();
+    const PathSyntax windows = windowsPathSyntax(utf8CharacterLength);
     const struct {
         const char* base;
         const char* output;
-    } cases[] = {
-        {"book.txt", "book.hdb"},   {"BOOK.TXT", "BOOK.hdb"},   {"notes.txt.bak", "notes.txt.hdb"},
-        {"a.txt5", "a.txt5.hdb"},   {"ab", "ab.hdb"},           {".txt", ".hdb"},
-        {"a.txt.hdb", "a.txt.hdb"}, {"notes.doc", "notes.hdb"}, {"x.TXTfile", "x.TXTfile.hdb"},
+    } bothPlatforms[] = {
+        {"book.txt", "book.hdb"},
+        {"BOOK.TXT", "BOOK.hdb"},
+        {"notes.txt.bak", "notes.txt.hdb"},
+        {"a.txt5", "a.txt5.hdb"},
+        {"ab", "ab.hdb"},
+        {".txt", ".hdb"},
+        {"a.txt.hdb", "a.txt.hdb"},
+        {"notes.doc", "notes.hdb"},
+        {"x.TXTfile", "x.TXTfile.hdb"},
+        {"\xE6\x97\xA5\xE6\x9C\xAC.txt", "\xE6\x97\xA5\xE6\x9C\xAC.hdb"},  // 日本.txt
+        {"R\xC3\xA9sum\xC3\xA9.txt", "R\xC3\xA9sum\xC3\xA9.hdb"},
     };
-    for (const auto& c : cases) EXPECT_EQ(outputName(c.base), c.output) << c.base;
+    for (const auto& c : bothPlatforms) {
+        EXPECT_EQ(outputName(c.base, posix), c.output) << c.base;
+        EXPECT_EQ(outputName(c.base, windows), c.output) << c.base;
+    }
+    // Windows counts the characters of the Unicode name, as it counted those
+    // of an ANSI name; POSIX counts bytes.
+    const struct {
+        const PathSyntax& syntax;
+        const char* base;
+        const char* output;
+    } perPlatform[] = {
+        {windows, "x.\xE6\x97\xA5", "x.\xE6\x97\xA5.hdb"},  // x.日 has three characters
+        {posix, "x.\xE6\x97\xA5", "x.hdb"},                 // and five bytes
+        {windows, "ab.\xC3\xA9", "ab.\xC3\xA9.hdb"},
+        {windows, "a.\xC3\xA9yz", "a.hdb"},
+        {posix, "a.\xC3\xA9yz", "a.\xC3\xA9yz.hdb"},
+        {windows, ".\xF0\x9F\x98\x80x", ".\xF0\x9F\x98\x80x.hdb"},  // one character, not two
+        {windows, "\xF0\x9F\x98\x80.abc", "\xF0\x9F\x98\x80.hdb"},
+    };
+    for (const auto& c : perPlatform) EXPECT_EQ(outputName(c.base, c.syntax), c.output) << c.base;
 }
 
 TEST(FileNames, BaseNameOnEachPlatform) {

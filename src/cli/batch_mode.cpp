@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/directory_listing.h"
@@ -9,6 +10,22 @@
 #include "hdb/converter.h"
 
 namespace foliant::cli {
+namespace {
+
+// ".hdb" in any case: on Windows X.TXT.HDB and X.TXT.hdb are one file, and
+// on POSIX too a name ending in ".HDB" is an output, not a text.
+bool endsWithHdb(std::string_view name) {
+    constexpr std::string_view suffix = ".hdb";
+    if (name.size() < suffix.size()) return false;
+    const std::string_view end = name.substr(name.size() - suffix.size());
+    for (std::size_t i = 0; i < suffix.size(); ++i) {
+        const char c = end[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != suffix[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 ExitStatus runBatchMode() {
     // The whole listing is read first, so files this run creates are never
@@ -21,7 +38,7 @@ ExitStatus runBatchMode() {
     for (const std::string& name : names) {
         // Outputs are skipped: converting one would replace it by a wrapped
         // copy of itself.
-        const bool isOutput = name.ends_with(".hdb");
+        const bool isOutput = endsWithHdb(name);
         if (!namesTextFile(name) || isOutput) continue;
         std::string output;
         if (!hdb::convertFile(name, output)) return ExitStatus::failure;

@@ -1,16 +1,19 @@
 #include <windows.h>
 
 #include "cli/directory_listing.h"
+#include "hdb/windows_text.h"
 
 namespace foliant::cli {
 
 bool listCurrentDirectory(std::vector<std::string>& names) {
-    WIN32_FIND_DATAA found{};
-    const HANDLE search = FindFirstFileA("./*.*", &found);
+    // The wide search: an ANSI one gives '?' for a character the code page
+    // cannot hold, and that name then names no file.
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW(L"./*.*", &found);
     if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
-        names.emplace_back(found.cFileName);
-    } while (FindNextFileA(search, &found));
+        names.push_back(win::narrow(found.cFileName));
+    } while (FindNextFileW(search, &found));
     const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(search);
     return complete;

@@ -6,9 +6,11 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "gui/desktop.h"
 #include "gui/open_file_record_win.h"
+#include "hdb/windows_text.h"
 
 namespace foliant::gui {
 namespace {
@@ -21,41 +23,41 @@ void initialiseCom() {
 
 }  // namespace
 
-void fillOpenFileRecord(OPENFILENAMEA& record, char* file, char* fileTitle) {
-    record = OPENFILENAMEA{};
+void fillOpenFileRecord(OPENFILENAMEW& record, wchar_t* file, wchar_t* fileTitle) {
+    record = OPENFILENAMEW{};
     // The size without the fields Windows 2000 added: 76 in a 32-bit build,
     // and what a 64-bit build needs (76 there makes the call fail at once).
-    record.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    record.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
     record.hwndOwner = nullptr;
     record.hInstance = nullptr;
     // Pairs of zero-terminated strings; the literal's own zero ends the list.
-    record.lpstrFilter = "Text Document Files (*.txt)\0*.txt\0All Files (*.*)\0*.*\0";
+    record.lpstrFilter = L"Text Document Files (*.txt)\0*.txt\0All Files (*.*)\0*.*\0";
     record.nFilterIndex = 1;
-    file[0] = '\0';
+    file[0] = L'\0';
     record.lpstrFile = file;
-    record.nMaxFile = PATH_BUFFER_SIZE;
-    fileTitle[0] = '\0';
+    record.nMaxFile = FILE_BUFFER_SIZE;
+    fileTitle[0] = L'\0';
     record.lpstrFileTitle = fileTitle;
-    record.nMaxFileTitle = PATH_BUFFER_SIZE;
+    record.nMaxFileTitle = FILE_TITLE_BUFFER_SIZE;
     record.Flags = OFN_CREATEPROMPT | OFN_HIDEREADONLY;
-    record.lpstrDefExt = "txt";
+    record.lpstrDefExt = L"txt";
 }
 
 std::string askForFileName() {
     initialiseCom();
-    char file[PATH_BUFFER_SIZE];
-    char fileTitle[PATH_BUFFER_SIZE];
-    OPENFILENAMEA record;
-    fillOpenFileRecord(record, file, fileTitle);
+    std::vector<wchar_t> file(FILE_BUFFER_SIZE);
+    std::vector<wchar_t> fileTitle(FILE_TITLE_BUFFER_SIZE);
+    OPENFILENAMEW record;
+    fillOpenFileRecord(record, file.data(), fileTitle.data());
     // An empty name afterwards is a cancel, whatever the call returned.
-    GetOpenFileNameA(&record);
-    return file;
+    GetOpenFileNameW(&record);
+    return win::narrow(file.data());
 }
 
 void openWithAssociatedProgram(const std::string& path) {
     initialiseCom();
     std::fflush(stdout);
-    ShellExecuteA(nullptr, "open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    ShellExecuteW(nullptr, L"open", win::widen(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace foliant::gui

@@ -1,10 +1,11 @@
 #include "hdb/converter.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "hdb/console.h"
 #include "hdb/file_names.h"
 #include "hdb/file_system.h"
 #include "hdb/hdb_format.h"
@@ -17,8 +18,12 @@ namespace {
 // between the read and the write, which matters more than fewer calls.
 constexpr std::size_t BLOCKS_PER_CHUNK = 256;
 
-void report(const char* message) { std::printf("%s", message); }
-void report(const char* format, const std::string& name) { std::printf(format, name.c_str()); }
+void report(std::string_view message) { console::print(message); }
+// `format` holds one "%s", which stands for `name`.
+void report(std::string_view format, const std::string& name) {
+    const std::size_t at = format.find("%s");
+    console::print(std::string(format.substr(0, at)) + name + std::string(format.substr(at + 2)));
+}
 
 enum class StreamResult { done, readFailed, writeFailed };
 
@@ -68,8 +73,8 @@ bool convertFile(const std::string& inputName, std::string& output) {
     const PathSyntax syntax = nativePathSyntax();
     const std::string_view base = baseName(inputName, syntax);
     const BlockPlan plan(textSize);
-    std::vector<std::uint8_t> front = encodeFront(headerName(base, syntax), plan);
-    const std::string target = outputName(base);
+    std::vector<std::uint8_t> front = encodeFront(nativeHeaderName(base), plan);
+    const std::string target = outputName(base, syntax);
 
     fs::File input;
     if (!input.openForReading(inputName)) {

@@ -1,5 +1,7 @@
 #include "hdb/file_names.h"
 
+#include <vector>
+
 #include "hdb/hdb_format.h"
 
 namespace foliant::hdb {
@@ -27,7 +29,7 @@ std::size_t utf8CharacterLength(std::string_view name, std::size_t pos) {
 PathSyntax posixPathSyntax() { return PathSyntax{false, false, utf8CharacterLength}; }
 
 PathSyntax windowsPathSyntax(std::size_t (*characterLength)(std::string_view, std::size_t)) {
-    return PathSyntax{true, true, characterLength};
+    return PathSyntax{true, true, characterLength, true};
 }
 
 std::string_view baseName(std::string_view name, const PathSyntax& syntax) {
@@ -53,9 +55,18 @@ std::string_view headerName(std::string_view base, const PathSyntax& syntax) {
     return base.substr(0, end);
 }
 
-std::string outputName(std::string_view base) {
+std::string outputName(std::string_view base, const PathSyntax& syntax) {
+    // Where the fourth-last character starts, if there is one.
+    std::size_t fourthLast = base.size();
+    if (syntax.outputRuleCountsCharacters) {
+        std::vector<std::size_t> starts;
+        for (std::size_t pos = 0; pos < base.size(); pos += syntax.characterLength(base, pos)) starts.push_back(pos);
+        if (starts.size() >= 4) fourthLast = starts[starts.size() - 4];
+    } else if (base.size() >= 4) {
+        fourthLast = base.size() - 4;
+    }
     std::string name(base);
-    if (name.size() >= 4 && name[name.size() - 4] == '.') name.resize(name.size() - 4);
+    if (fourthLast < base.size() && base[fourthLast] == '.') name.resize(fourthLast);
     return name + ".hdb";
 }
 

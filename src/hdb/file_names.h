@@ -14,15 +14,22 @@ struct PathSyntax {
     bool driveLetterPrefix = false;  // "C:book.txt" names book.txt on drive C
     // Bytes of the character that starts at `pos` (at least 1, never past the end).
     std::size_t (*characterLength)(std::string_view name, std::size_t pos) = nullptr;
+    // The output rule's "fourth-last character": Windows counts characters
+    // of the Unicode name; POSIX counts bytes, as it always has.
+    bool outputRuleCountsCharacters = false;
 };
 
 // '/' separates; names are UTF-8.
 PathSyntax posixPathSyntax();
-// '\', '/' and a drive prefix separate; `characterLength` knows the ANSI
-// code page's double-byte characters, whose trail byte may look like '\'.
+// '\', '/' and a drive prefix separate. The tool carries Windows names as
+// UTF-8, but `characterLength` may also be a double-byte code page's, whose
+// trail byte may look like '\'.
 PathSyntax windowsPathSyntax(std::size_t (*characterLength)(std::string_view, std::size_t));
 // The syntax of the platform this build runs on.
 PathSyntax nativePathSyntax();
+// The header's name field for `base` on this platform: the longest front
+// that fits 31 bytes, on Windows in the ANSI code page.
+std::string nativeHeaderName(std::string_view base);
 
 std::size_t utf8CharacterLength(std::string_view name, std::size_t pos);
 
@@ -34,6 +41,6 @@ std::string_view baseName(std::string_view name, const PathSyntax& syntax);
 std::string_view headerName(std::string_view base, const PathSyntax& syntax);
 
 // "x.abc" -> "x.hdb"; otherwise ".hdb" is appended: "ab" -> "ab.hdb".
-std::string outputName(std::string_view base);
+std::string outputName(std::string_view base, const PathSyntax& syntax);
 
 }  // namespace foliant::hdb

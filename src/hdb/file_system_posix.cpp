@@ -242,4 +242,5 @@ void prepareProcess() { (void)std::signal(SIGXFSZ, SIG_IGN); }
 
 namespace foliant::hdb {
 PathSyntax nativePathSyntax() { return posixPathSyntax(); }
+std::string nativeHeaderName(std::string_view base) { return std::string(headerName(base, posixPathSyntax())); }
 }  // namespace foliant::hdb

@@ -27,7 +27,7 @@ bool markForDeletion(HANDLE handle, bool marked) {
 // Renames the open file to `name` in its own folder, replacing a file of
 // that name.
 bool renameOpenFile(HANDLE handle, const std::string& name) {
-    const std::wstring wide = win::widen(name);
+    const std::wstring wide = win::systemPath(name);
     const std::size_t nameBytes = wide.size() * sizeof(wchar_t);
     std::vector<unsigned char> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t));
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -43,11 +43,12 @@ bool renameOpenFile(HANDLE handle, const std::string& name) {
 PathStatus inspectPath(const std::string& path) {
     // No access asked for: this looks at the file without opening its data,
     // and FILE_FLAG_BACKUP_SEMANTICS lets it open a directory too.
-    const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    const std::wstring name = win::systemPath(path);
+    const HANDLE handle = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         // A file held without sharing still exists; say what the attributes say.
-        const DWORD attributes = GetFileAttributesA(path.c_str());
+        const DWORD attributes = GetFileAttributesW(name.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) return PathStatus{};
         const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         return PathStatus{directory ? PathKind::directory : PathKind::regularFile,
@@ -68,8 +69,8 @@ bool File::openForReading(const std::string& path) {
     close();
     // Others may go on reading and writing the text while it is converted.
     const HANDLE handle =
-        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        CreateFileW(win::systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     if (GetFileType(handle) != FILE_TYPE_DISK) {
         CloseHandle(handle);
@@ -133,7 +134,7 @@ bool PendingFile::create(const std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporary_ = freshTemporaryName();
         // DELETE: to mark it, and to rename it through this handle.
-        const HANDLE handle = CreateFileW(win::widen(temporary_).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+        const HANDLE handle = CreateFileW(win::systemPath(temporary_).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
@@ -165,7 +166,7 @@ PendingFile::CommitResult PendingFile::commit() {
     }
     temporary_.clear();
     if (!file_.close()) {
-        DeleteFileW(win::widen(name_).c_str());
+        DeleteFileW(win::systemPath(name_).c_str());
         return CommitResult::notWritten;
     }
     return CommitResult::committed;
@@ -173,7 +174,7 @@ PendingFile::CommitResult PendingFile::commit() {
 
 void PendingFile::discard() {
     file_.close();
-    if (!temporary_.empty() && !removedOnClose_) DeleteFileW(win::widen(temporary_).c_str());
+    if (!temporary_.empty() && !removedOnClose_) DeleteFileW(win::systemPath(temporary_).c_str());
     temporary_.clear();
     removedOnClose_ = false;
 }
@@ -183,12 +184,7 @@ void prepareProcess() {}
 }  // namespace foliant::fs
 
 namespace foliant::hdb {
-namespace {
-std::size_t ansiCharacterLength(std::string_view name, std::size_t pos) {
-    const bool lead = IsDBCSLeadByte(static_cast<BYTE>(name[pos])) != 0;
-    return lead && pos + 1 < name.size() ? 2 : 1;
-}
-}  // namespace
-
-PathSyntax nativePathSyntax() { return windowsPathSyntax(ansiCharacterLength); }
+// Names travel as UTF-8 here; only the header holds the ANSI code page's bytes.
+PathSyntax nativePathSyntax() { return windowsPathSyntax(utf8CharacterLength); }
+std::string nativeHeaderName(std::string_view base) { return win::headerNameInCodePage(base, CP_ACP); }
 }  // namespace foliant::hdb

@@ -10,6 +10,7 @@ name must be exactly as it was, and no other file may appear.
 import argparse
 import concurrent.futures
 import os
+import re
 import shlex
 import shutil
 import subprocess
@@ -67,7 +68,7 @@ class SymLink:
 @dataclass
 class Hdb:
     source: str  # the input's name before the run
-    header_name: bytes
+    header_name: object  # bytes, or {platform: bytes} where they differ
 
 
 ABSENT = "absent"
@@ -109,6 +110,8 @@ class Case:
     unprivileged: tuple = ()  # platforms on which the tool must not run as root
     file_size_limit: int = 0  # bytes the tool may write to one file (POSIX)
     disk_space: int = 0  # run on a small file system with this much room left
+    code_page: int = 1252  # Windows' ANSI code page, in which names are printed and stored
+    console: bool = False  # standard output is a terminal, which Wine makes a console
 
 
 def text(size, seed=1):
@@ -123,6 +126,17 @@ MIXED_FOLDER = {
     "y.txt.hdb": Text(b"an earlier output, left alone"),
 }
 UTF8_NAME = "\u00e9t\u00e9-" + "x" * 24 + "\u00e9.txt"  # bytes 30 and 31 are one character
+# Names Windows' ANSI code page 1252 cannot hold, and one it can.
+CJK = "日本.txt"
+GREEK = "Ωmega notes.txt"
+LATIN1 = "Résumé.txt"
+SIXTEEN_CJK = "日" * 16 + ".txt"  # 32 bytes in code page 932
+# Over 260 characters once the scratch folder is put in front.
+DEEP = ("d" * 90 + "/") * 3
+UNICODE_FOLDER = {
+    CJK: Text(BOOK), GREEK: Text(LINES), LATIN1: Text(b"r"), "plain.txt": Text(b"p"),
+    "X.TXT.HDB": Text(b"an earlier output, left alone"), "z.txt.Hdb": Text(b"so is this"),
+}
 
 TITLE = "Open a text file to convert"
 ZENITY_ARGS = ["--file-selection", "--title=" + TITLE, "--filename={scratch}/",
@@ -175,13 +189,48 @@ CASES = [
          platforms=("posix",)),
     Case("long name is cut in the header only", [UTF8_NAME], {UTF8_NAME: Text(b"u")},
          UTF8_NAME[:-4] + ".hdb converted.\n", 0,
-         {UTF8_NAME[:-4] + ".hdb": Hdb(UTF8_NAME, UTF8_NAME.encode()[:30])}, platforms=("posix",)),
+         {UTF8_NAME[:-4] + ".hdb": Hdb(UTF8_NAME, {"posix": UTF8_NAME.encode()[:30],
+                                                   "windows": UTF8_NAME.encode("cp1252")[:31]})}),
     Case("a name of 200 bytes", ["n" * 196 + ".txt"], {"n" * 196 + ".txt": Text(b"n")},
          "n" * 196 + ".hdb converted.\n", 0, {"n" * 196 + ".hdb": Hdb("n" * 196 + ".txt", b"n" * 31)}),
     Case("the largest text", ["big.txt"], {"big.txt": Sparse(MAX_TEXT)},
          "big.hdb converted.\n", 0, {"big.hdb": Hdb("big.txt", b"big.txt")}),
     Case("one byte more is too large", ["big.txt"], {"big.txt": Sparse(MAX_TEXT + 1)},
          "error: file too large: big.txt\r\n", 1),
+    # Any name Windows accepts: names reach it as UTF-16; the header and
+    # redirected messages hold the ANSI code page's bytes, '?' for what it
+    # cannot hold; the output is named after the Unicode name.
+    Case("a name outside the code page", [CJK], {CJK: Text(BOOK)}, "日本.hdb converted.\n", 0,
+         {"日本.hdb": Hdb(CJK, {"windows": b"??.txt", "posix": CJK.encode()})}),
+    Case("Greek and a space", [GREEK], {GREEK: Text(LINES)}, "Ωmega notes.hdb converted.\n", 0,
+         {"Ωmega notes.hdb": Hdb(GREEK, {"windows": b"?mega notes.txt", "posix": GREEK.encode()})}),
+    Case("Latin-1 accents are stored as before", [LATIN1], {LATIN1: Text(b"r")}, "Résumé.hdb converted.\n", 0,
+         {"Résumé.hdb": Hdb(LATIN1, {"windows": bytes.fromhex("52E973756DE92E747874"), "posix": LATIN1.encode()})}),
+    Case("a missing file outside the code page", ["Ωmega.txt"], {}, "error: file not found: Ωmega.txt\r\n", 1),
+    Case("a text at a path over 260 characters", [DEEP + "book.txt"], {DEEP + "book.txt": Text(BOOK)},
+         "book.hdb converted.\n", 0, {"book.hdb": Hdb(DEEP + "book.txt", b"book.txt")}),
+    Case("a long path to a name outside the code page", [DEEP.replace("/", "\\") + CJK], {DEEP + CJK: Text(BOOK)},
+         "日本.hdb converted.\n", 0, {"日本.hdb": Hdb(DEEP + CJK, b"??.txt")}, platforms=("windows",)),
+    Case("code page 932", [CJK], {CJK: Text(BOOK)}, "日本.hdb converted.\n", 0,
+         {"日本.hdb": Hdb(CJK, b"\x93\xfa\x96\x7b.txt")}, platforms=("windows",), code_page=932),
+    Case("code page 932: a trail byte that looks like a backslash", ["表.txt"], {"表.txt": Text(b"t")},
+         "表.hdb converted.\n", 0, {"表.hdb": Hdb("表.txt", b"\x95\x5c.txt")},
+         platforms=("windows",), code_page=932),
+    Case("code page 932: the header keeps whole characters", [SIXTEEN_CJK], {SIXTEEN_CJK: Text(b"n")},
+         "日" * 16 + ".hdb converted.\n", 0, {"日" * 16 + ".hdb": Hdb(SIXTEEN_CJK, b"\x93\xfa" * 15)},
+         platforms=("windows",), code_page=932),
+    Case("code page 932: Greek it holds, Latin-1 it does not", ["Ω Résumé.txt"], {"Ω Résumé.txt": Text(b"g")},
+         "Ω Résumé.hdb converted.\n", 0, {"Ω Résumé.hdb": Hdb("Ω Résumé.txt", b"\x83\xb6 R?sum?.txt")},
+         platforms=("windows",), code_page=932),
+    Case("a console shows the name as typed", [GREEK], {GREEK: Text(LINES)}, "Ωmega notes.hdb converted.\n", 0,
+         {"Ωmega notes.hdb": Hdb(GREEK, b"?mega notes.txt")}, platforms=("windows",), console=True),
+    Case("a console shows an error's name as typed", ["日本 Résumé.txt"], {},
+         "error: file not found: 日本 Résumé.txt\r\n", 1, platforms=("windows",), console=True),
+    Case("all with names outside the code page", ["all"], UNICODE_FOLDER, batch=True),
+    Case("all with names outside the code page, code page 932", ["all"], UNICODE_FOLDER, batch=True,
+         platforms=("windows",), code_page=932),
+    Case("all skips outputs in any case", ["all"],
+         {"X.TXT.HDB": Text(b"old"), "x.txt": Text(b"x"), "y.TXT.hdb": Text(b"y")}, batch=True),
     # The usage text and the name tests.
     Case("ALL", ["ALL"], {}, USAGE, 1),
     Case("All", ["All"], {}, USAGE, 1),
@@ -355,10 +404,52 @@ def snapshot(scratch):
     return found
 
 
-def expected_stdout(stdout, platform):
-    data = stdout.encode("utf-8")
-    # Windows' text stream writes every line feed as CR LF.
-    return data.replace(b"\n", b"\r\n") if platform == "windows" else data
+def expected_stdout(stdout, platform, code_page):
+    if platform == "posix":
+        return stdout.encode("utf-8")
+    # Redirected, Windows prints names in the ANSI code page, '?' for what it
+    # cannot hold, and its text stream writes every line feed as CR LF.
+    return stdout.encode(f"cp{code_page}", errors="replace").replace(b"\n", b"\r\n")
+
+
+def expected_header_name(name, platform, code_page):
+    """The base name as the header stores it: at most 31 bytes, whole characters."""
+    encoding = "utf-8" if platform == "posix" else f"cp{code_page}"
+    stored = b""
+    for character in name:
+        encoded = character.encode(encoding, errors="replace")
+        if len(stored) + len(encoded) > 31:
+            break
+        stored += encoded
+    return stored
+
+
+# Wine takes its ANSI code page from the locale; it reads names from Unix
+# in the locale's character set, which must be UTF-8.
+LOCALES = {1252: "C.UTF-8", 932: "ja_JP.UTF-8"}
+LOCALE_FOLDER = ""  # set by make_locales(): locales that the system may lack
+
+
+def make_locales(folder):
+    global LOCALE_FOLDER
+    LOCALE_FOLDER = folder
+    os.mkdir(folder)
+    for code_page, locale in LOCALES.items():
+        if locale != "C.UTF-8":
+            language, charset = locale.split(".")
+            subprocess.run(["localedef", "-i", language, "-f", charset, os.path.join(folder, locale)],
+                           capture_output=True, timeout=120, check=True)
+    os.chmod(folder, 0o755)
+
+
+def windows_environment(base, code_page):
+    environment = dict(base)
+    for name in [n for n in environment if n.startswith("LC_")]:
+        del environment[name]
+    environment.update(LANG=LOCALES[code_page], LC_ALL=LOCALES[code_page])
+    if LOCALES[code_page] != "C.UTF-8":
+        environment["LOCPATH"] = LOCALE_FOLDER
+    return environment
 
 
 NOBODY_WINE_HOME = "/var/tmp/foliant-wine-nobody"
@@ -397,6 +488,8 @@ def run_tool(command, case, scratch, platform):
         os.mkdir(scratch + ".disk")
         command = ["unshare", "-Urm", "sh", "-c", ON_SMALL_DISK, "sh", scratch,
                    str(used + case.disk_space)] + command
+    if platform == "windows":
+        kwargs["env"] = windows_environment(kwargs.get("env", os.environ), case.code_page)
     if case.stdin is not None:
         environment = kwargs.setdefault("env", dict(os.environ))
         for name in ("DISPLAY", "WAYLAND_DISPLAY"):
@@ -406,12 +499,15 @@ def run_tool(command, case, scratch, platform):
                            FOLIANT_OPENER_SLEEP="15" if case.opener_sleeps else "0")
         if case.choosers is not None:
             environment.update(DISPLAY=":stand-in", PATH=install_choosers(case, scratch))
+    argv = command + case.args
+    if case.console:
+        argv = ["script", "--quiet", "--return", "--command", shlex.join(argv), "/dev/null"]
     # A pipe that the tool may leave data in, so that what it read shows.
     read_end, write_end = os.pipe()
     with os.fdopen(write_end, "wb") as pipe:
         pipe.write(case.stdin or b"")
     with os.fdopen(read_end, "rb") as pipe:
-        result = subprocess.run(command + case.args, cwd=scratch, stdin=pipe, capture_output=True, timeout=300,
+        result = subprocess.run(argv, cwd=scratch, stdin=pipe, capture_output=True, timeout=300,
                                 **kwargs)
         result.unread = pipe.read()
     return result
@@ -430,6 +526,14 @@ def install_choosers(case, scratch):
                     f"printf '%s' {shlex.quote(chooser.prints.format(scratch=scratch))}\nexit {chooser.status}\n")
         os.chmod(path, 0o755 if chooser.runnable else 0o644)
     return folder
+
+
+def console_text(data):
+    """What a terminal shows: Wine's console moves the cursor over blanks and
+    hides it while writing; the terminal adds a CR to every LF."""
+    data = re.sub(rb"\x1b\[(\d*)C", lambda m: b" " * int(m.group(1) or 1), data)
+    data = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07", b"", data)
+    return data.replace(b"\r", b"")
 
 
 # The stand-in for xdg-open: records what it is given, then lingers if asked.
@@ -483,9 +587,13 @@ def check(case, scratch, before, result, platform):
             problems.append(f"{name} given {got_args}, expected {want_args}")
     if case.unread is not None and result.unread != case.unread:
         problems.append(f"left {result.unread!r} unread on standard input, expected {case.unread!r}")
-    want = expected_stdout(case.stdout.format(scratch=scratch), platform)
-    if result.stdout != want:
-        problems.append(f"stdout {result.stdout!r}, expected {want!r}")
+    want = expected_stdout(case.stdout.format(scratch=scratch), platform, case.code_page)
+    got = result.stdout
+    if case.console:
+        # The console shows the names as typed, whatever the code page.
+        want, got = case.stdout.encode().replace(b"\r", b""), console_text(got)
+    if got != want:
+        problems.append(f"stdout {got!r}, expected {want!r}")
     stderr = result.stderr
     if platform == "windows":
         # Wine's own diagnostics: the processes Wine starts for a session
@@ -511,8 +619,11 @@ def check(case, scratch, before, result, platform):
                 continue
             if text_back != before[expect.source]:
                 problems.append(f"{name}: text blocks differ from {expect.source}")
-            if header_name != expect.header_name:
-                problems.append(f"{name}: header name {header_name!r}, expected {expect.header_name!r}")
+            want_header = expect.header_name
+            if isinstance(want_header, dict):
+                want_header = want_header[platform]
+            if header_name != want_header:
+                problems.append(f"{name}: header name {header_name!r}, expected {want_header!r}")
         elif expect == ABSENT:
             if got != ABSENT:
                 problems.append(f"{name}: should not exist")
@@ -525,26 +636,32 @@ def listing_order(scratch, platform, emulator):
     """The folder's entries in the order the platform's listing gives them."""
     if platform == "posix":
         return os.listdir(scratch)  # readdir's order, as the tool's
-    listed = subprocess.run(emulator + ["cmd", "/c", "dir /b /a"], cwd=scratch, stdin=subprocess.DEVNULL,
-                            capture_output=True, timeout=120, check=True)
-    return listed.stdout.decode().split("\r\n")
+    # cmd /u lists in UTF-16, which holds every name.
+    listed = subprocess.run(emulator + ["cmd", "/u", "/c", "dir /b /a"], cwd=scratch, stdin=subprocess.DEVNULL,
+                            env=windows_environment(os.environ, 1252), capture_output=True, timeout=120, check=True)
+    return listed.stdout.decode("utf-16-le").split("\r\n")
 
 
-def output_name(name):
-    return (name[:-4] if len(name) >= 4 and name[-4] == "." else name) + ".hdb"
+def output_name(name, platform):
+    """The fourth-last character: of the Unicode name on Windows, a byte on POSIX."""
+    if platform == "windows":
+        return (name[:-4] if len(name) >= 4 and name[-4] == "." else name) + ".hdb"
+    raw = os.fsencode(name)
+    return os.fsdecode((raw[:-4] if len(raw) >= 4 and raw[-4:-3] == b"." else raw) + b".hdb")
 
 
-def expect_batch(case, order):
+def expect_batch(case, order, platform):
     """What "all" must do with the entries in this order."""
     stdout, after = "", {}
     for name in order:
-        if (".txt" not in name and ".TXT" not in name) or name.endswith(".hdb"):
+        if (".txt" not in name and ".TXT" not in name) or name.lower().endswith(".hdb"):
             continue
         entry = case.files.get(name)
         if isinstance(entry, Folder) or (isinstance(entry, Text) and entry.mode & 0o444 == 0):
             return replace(case, stdout=stdout + f"error: file not found: {name}\r\n", status=1, after=after)
-        stdout += f"{output_name(name)} converted.\n"
-        after[output_name(name)] = Hdb(name, name.encode()[:31])
+        output = output_name(name, platform)
+        stdout += f"{output} converted.\n"
+        after[output] = Hdb(name, expected_header_name(name, platform, case.code_page))
     return replace(case, stdout=stdout, status=0, after=after)
 
 
@@ -555,7 +672,7 @@ def run_case(command, case, platform, work):
         build(scratch, case.files)
         before = snapshot(scratch)
         if case.batch:
-            case = expect_batch(case, listing_order(scratch, platform, command[:-1]))
+            case = expect_batch(case, listing_order(scratch, platform, command[:-1]), platform)
         set_modes(scratch, case.files)
         started = time.monotonic()
         result = run_tool(command, case, scratch, platform)
@@ -611,6 +728,8 @@ def main():
     tool = os.path.join(work, os.path.basename(options.tool))
     shutil.copy(options.tool, tool)
     install_stand_in_opener(os.path.join(work, "bin"))
+    if options.platform == "windows":
+        make_locales(os.path.join(work, "locales"))
     command = [part for part in options.emulator.split(";") if part] + [tool]
     try:
         # Cases are independent; side by side they hide the emulator's start-up time.

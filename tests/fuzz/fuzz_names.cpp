@@ -32,9 +32,12 @@ void check(std::string_view name, const PathSyntax& syntax, std::size_t longestC
     require(base.starts_with(header) && header.size() <= 31);
     // Only a character that would cross byte 31 is left out.
     if (base.size() > 31) require(header.size() + longestCharacter > 31);
-    const std::string output = outputName(base);
+    const std::string output = outputName(base, syntax);
     require(output.ends_with(".hdb"));
-    require(output.size() == base.size() + 4 || (base.size() >= 4 && output.size() == base.size()));
+    // Either ".hdb" is appended, or a '.' and what follows it are replaced.
+    const std::string_view kept = std::string_view(output).substr(0, output.size() - 4);
+    require(base.starts_with(kept));
+    require(kept.size() == base.size() || (base[kept.size()] == '.' && base.size() - kept.size() >= 4));
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cli/console.h"
+#include "cli/console_window.h"
 
 namespace foliant::cli {
 

@@ -1,5 +1,6 @@
 // The console or terminal a run writes to, as far as the platform can tell.
-// console_posix.cpp and console_win.cpp implement it; CMake picks one.
+// console_window_posix.cpp and console_window_win.cpp implement it; CMake
+// picks one.
 #pragma once
 
 namespace foliant::cli {

@@ -1,0 +1,23 @@
+// The entry on Windows: wmain (linked with -municode) takes the arguments as
+// UTF-16, split by the same rules as the narrow ones, so no name is carried
+// through the ANSI code page and its best-fit guesses.
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cli/dispatch.h"
+#include "hdb/file_system.h"
+#include "hdb/windows_text.h"
+
+// The C runtime of MinGW-w64 can expand wildcards in the arguments; the
+// tool must see "*.txt" as typed, as a Windows console program does.
+int _dowildcard = 0;
+
+int wmain(int argc, wchar_t** argv) {
+    foliant::fs::prepareProcess();
+    std::vector<std::string> names;
+    for (int i = 1; i < argc; ++i) names.push_back(foliant::win::narrow(argv[i]));
+    std::vector<const char*> arguments;
+    for (const std::string& name : names) arguments.push_back(name.c_str());
+    return static_cast<int>(foliant::cli::run(std::span<const char* const>(arguments)));
+}

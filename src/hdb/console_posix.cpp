@@ -1,0 +1,9 @@
+#include <cstdio>
+
+#include "hdb/console.h"
+
+namespace foliant::console {
+
+void print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+}  // namespace foliant::console

@@ -1,0 +1,54 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "hdb/console.h"
+#include "hdb/windows_text.h"
+
+namespace foliant::console {
+namespace {
+
+// Decided once per run. A console takes UTF-16 through its wide interface;
+// the ANSI bytes that printf gives it would be shown in the OEM code page.
+HANDLE consoleOutput() {
+    static const HANDLE console = [] {
+        const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+        DWORD mode = 0;
+        const bool isConsole = output != nullptr && output != INVALID_HANDLE_VALUE &&
+                               GetFileType(output) == FILE_TYPE_CHAR && GetConsoleMode(output, &mode) != 0;
+        return isConsole ? output : nullptr;
+    }();
+    return console;
+}
+
+bool writeToConsole(HANDLE console, std::string_view text) {
+    // The same characters the text stream would write: every LF as CR LF.
+    std::wstring wide;
+    for (const wchar_t c : win::widen(text)) {
+        if (c == L'\n') wide += L'\r';
+        wide += c;
+    }
+    std::fflush(stdout);  // what printf wrote before comes first
+    for (std::size_t done = 0; done < wide.size();) {
+        DWORD written = 0;
+        const auto count = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
+        if (!WriteConsoleW(console, wide.data() + done, count, &written, nullptr) || written == 0) return done > 0;
+        done += written;
+    }
+    return true;
+}
+
+}  // namespace
+
+void print(std::string_view text) {
+    const HANDLE console = consoleOutput();
+    if (console != nullptr && writeToConsole(console, text)) return;
+    // Redirected: the ANSI code page's bytes through the text stream, which
+    // writes every LF as CR LF, as it always has.
+    const std::string bytes = win::toCodePage(win::widen(text), 0);
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+}  // namespace foliant::console
