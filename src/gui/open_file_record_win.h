@@ -9,9 +9,14 @@
 
 namespace foliant::gui {
 
-inline constexpr DWORD PATH_BUFFER_SIZE = 260;
+// Room for any path the wide calls take. With MAX_PATH a longer path makes
+// the dialog fail and leave a binary size in the buffer, not a name.
+inline constexpr DWORD FILE_BUFFER_SIZE = 32768;
+// The chosen file's name alone, which is at most 255 characters.
+inline constexpr DWORD FILE_TITLE_BUFFER_SIZE = MAX_PATH;
 
-// Fills `record` in full; `file` and `fileTitle` hold PATH_BUFFER_SIZE bytes.
-void fillOpenFileRecord(OPENFILENAMEA& record, char* file, char* fileTitle);
+// Fills `record` in full; `file` holds FILE_BUFFER_SIZE wide characters and
+// `fileTitle` FILE_TITLE_BUFFER_SIZE.
+void fillOpenFileRecord(OPENFILENAMEW& record, wchar_t* file, wchar_t* fileTitle);
 
 }  // namespace foliant::gui
