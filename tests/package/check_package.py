@@ -18,6 +18,7 @@ import time
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from hdb_reader import read_hdb  # noqa: E402
 
 
@@ -280,14 +281,28 @@ def check_installer_cycle(wine, setup, sample, work, version, case, places):
     return [f"{what}: {problem}" for problem in problems]
 
 
+def check_installer_image(setup):
+    """A 64-bit program (a 64-bit-only system runs no other) that asks for no elevation."""
+    # Debian's python3-pefile, which the Windows build's tests run under /usr/bin/python3 for.
+    import pefile
+    from check_resources import RT_MANIFEST, manifest_settings, resources
+    pe = pefile.PE(setup)
+    problems = []
+    if (pe.OPTIONAL_HEADER.Magic, pe.FILE_HEADER.Machine) != (0x20B, pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]):
+        problems.append("the installer is not a 64-bit (PE32+, x86-64) program")
+    manifests = list(resources(pe).get(RT_MANIFEST, {}).values())
+    level = manifest_settings(manifests[0]).get("requestedExecutionLevel") if len(manifests) == 1 else None
+    if level != "asInvoker":
+        problems.append(f"the installer's manifest asks for the execution level {level!r}")
+    return problems
+
+
 def check_installer(packages, sample, work, emulator, version):
     (name,) = [n for n in os.listdir(packages) if n.endswith("-setup.exe")]
     setup = os.path.join(packages, name)
-    with open(setup, "rb") as f:
-        image = f.read(4096)
-    header = struct.unpack_from("<I", image, 0x3C)[0]
-    if image[header:header + 4] != b"PE\0\0" or struct.unpack_from("<H", image, header + 24)[0] != 0x20B:
-        return ["the installer is not a 64-bit (PE32+) program"]
+    problems = check_installer_image(setup)
+    if problems:
+        return problems
 
     wine = Wine(emulator, os.path.join(work, "wine"))
     booted = wine.helper("wineboot", "--init")
@@ -299,7 +314,6 @@ def check_installer(packages, sample, work, emulator, version):
                for name, value in (wine.user_key(SHELL_FOLDERS_KEY) or {}).items()}
     places = (profile, folders.get("Local AppData", "") + r"\Programs\foliant", folders.get("Personal"),
               folders.get("Programs", "") + r"\foliant.lnk")
-    problems = []
     for case in PATH_CASES:
         problems += check_installer_cycle(wine, setup, sample, work, version, case, places)
     return problems
