@@ -98,7 +98,7 @@ SYSTEM_KEYS = {UNINSTALL_KEY.rsplit("\\", 1)[0].lower()}
 # Uninstalling brings back the Path as it was before (None: no Path at all).
 PATH_CASES = [
     ("no Path yet", None, "{folder}", True),
-    # Wine's cmd ends its search at an empty entry, so `foliant` is not tried here.
+    # Wine's cmd does not search past an empty entry, so `foliant` is not tried here.
     ("other entries kept, empty ones too", r"C:\tools;;D:\bin", r"C:\tools;;D:\bin;{folder}", False),
     ("the folder on the Path already", r"C:\tools;{folder}\;D:\bin", r"C:\tools;{folder}\;D:\bin", True),
     ("a Path too long to change safely", LONG_PATH, LONG_PATH, False),
