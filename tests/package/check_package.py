@@ -87,7 +87,10 @@ def check_zip(packages, sample, work, emulator):
 
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\foliant"
 SHELL_FOLDERS_KEY = r"Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
+# The installer's strings hold 1023 characters: one Path it cannot read, one
+# it can read but not lengthen by the install folder.
 LONG_PATH = r"C:\long" + r";C:\x" * 400
+NEAR_LIMIT_PATH = r"C:\near" + r";C:\x" * 198
 # The system's own places, which an installation may create and leave: on
 # Windows they are there anyway.
 SYSTEM_FOLDERS = {os.path.join("AppData", "Local", "Programs")}
@@ -101,7 +104,8 @@ PATH_CASES = [
     # Wine's cmd does not search past an empty entry, so `foliant` is not tried here.
     ("other entries kept, empty ones too", r"C:\tools;;D:\bin", r"C:\tools;;D:\bin;{folder}", False),
     ("the folder on the Path already", r"C:\tools;{folder}\;D:\bin", r"C:\tools;{folder}\;D:\bin", True),
-    ("a Path too long to change safely", LONG_PATH, LONG_PATH, False),
+    ("a Path too long to read", LONG_PATH, LONG_PATH, False),
+    ("a Path too long to lengthen", NEAR_LIMIT_PATH, NEAR_LIMIT_PATH, False),
 ]
 
 
@@ -177,9 +181,11 @@ class Wine:
         return read_registry(os.path.join(self.prefix, "user.reg")).get(key.lower())
 
     def user_keys(self):
-        """Every key under HKEY_CURRENT_USER but the system's."""
+        """Every key under HKEY_CURRENT_USER but the system's and Wine's own
+        settings (its debugger notes its own there when any Wine process fails)."""
         self.wait()
-        return set(read_registry(os.path.join(self.prefix, "user.reg"))) - SYSTEM_KEYS
+        keys = set(read_registry(os.path.join(self.prefix, "user.reg"))) - SYSTEM_KEYS
+        return {key for key in keys if key != "software\\wine" and not key.startswith("software\\wine\\")}
 
     def set_path(self, path):
         if path is None:
