@@ -4,6 +4,6 @@
 
 namespace foliant::console {
 
-void print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+void print(std::string_view text) { (void)std::fwrite(text.data(), 1, text.size(), stdout); }
 
 }  // namespace foliant::console

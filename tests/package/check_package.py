@@ -1,18 +1,24 @@
 #!/usr/bin/env python3
-"""Builds the release package of a build folder with CPack, unpacks it into a
-scratch folder without touching the system, and runs the packaged tool on
+"""Builds the release packages of a build folder with CPack, unpacks them into
+a scratch folder without touching the system, and runs the packaged tool on
 the sample text. For the .deb also: its declared dependencies, the man page
-(it must render without a single warning) and the desktop entry."""
+(it must render without a single warning) and the desktop entry. For the
+Windows installer: installs and uninstalls it silently under Wine, in a
+prefix of the test's own, and checks what each step leaves behind."""
 
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
+import struct
 import tempfile
+import time
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from hdb_reader import read_hdb  # noqa: E402
 
 
@@ -20,12 +26,11 @@ def run(command, **kwargs):
     return subprocess.run(command, capture_output=True, timeout=300, **kwargs)
 
 
-def check_converts(command, sample, work, line):
+def check_converts(command, sample, work, line, env=None):
     problems = []
-    folder = os.path.join(work, "try")
-    os.mkdir(folder)
+    folder = tempfile.mkdtemp(prefix="try-", dir=work)
     shutil.copy(sample, folder)
-    result = run(command + ["book.txt"], cwd=folder, stdin=subprocess.DEVNULL)
+    result = run(command + ["book.txt"], cwd=folder, stdin=subprocess.DEVNULL, env=env)
     if (result.returncode, result.stdout) != (0, line):
         problems.append(f"packaged tool: status {result.returncode}, stdout {result.stdout!r}")
     else:
@@ -80,11 +85,251 @@ def check_zip(packages, sample, work, emulator):
     return check_converts(emulator + [tool], sample, work, b"book.hdb converted.\r\n")
 
 
+UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\foliant"
+SHELL_FOLDERS_KEY = r"Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
+# The installer's strings hold 1023 characters: one Path it cannot read, one
+# it can read but not lengthen by the install folder.
+LONG_PATH = r"C:\long" + r";C:\x" * 400
+NEAR_LIMIT_PATH = r"C:\near" + r";C:\x" * 198
+# The system's own places, which an installation may create and leave: on
+# Windows they are there anyway.
+SYSTEM_FOLDERS = {os.path.join("AppData", "Local", "Programs")}
+SYSTEM_KEYS = {UNINSTALL_KEY.rsplit("\\", 1)[0].lower()}
+
+# The user's Path before installing, after installing ("{folder}" stands for
+# the install folder), and whether `foliant` then runs in a new console.
+# Uninstalling brings back the Path as it was before (None: no Path at all).
+PATH_CASES = [
+    ("no Path yet", None, "{folder}", True),
+    # Wine's cmd does not search past an empty entry, so `foliant` is not tried here.
+    ("other entries kept, empty ones too", r"C:\tools;;D:\bin", r"C:\tools;;D:\bin;{folder}", False),
+    ("the folder on the Path already", r"C:\tools;{folder}\;D:\bin", r"C:\tools;{folder}\;D:\bin", True),
+    ("a Path too long to read", LONG_PATH, LONG_PATH, False),
+    ("a Path too long to lengthen", NEAR_LIMIT_PATH, NEAR_LIMIT_PATH, False),
+]
+
+
+def poll(condition, seconds=60):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.2)
+    return True
+
+
+def unescape(text):
+    """A string as Wine's registry files write it: backslash escapes, \\xHHHH for the rest."""
+    def character(match):
+        code = match[1]
+        if code[0] == "x":
+            return chr(int(code[1:], 16))
+        return {"n": "\n", "r": "\r", "t": "\t", "0": "\0"}.get(code, code)
+    return re.sub(r"\\(x[0-9a-fA-F]{1,4}|.)", character, text)
+
+
+def read_registry(path):
+    """A Wine registry file as {key in lower case: {value name: data}}, strings
+    as str (REG_EXPAND_SZ too), DWORDs as int, anything else as written."""
+    keys, values = {}, None
+    with open(path, encoding="ascii", errors="replace") as f:
+        for line in f:
+            line = line.rstrip("\n")
+            if line.startswith("["):
+                values = keys.setdefault(unescape(line[1:line.rindex("]")]).lower(), {})
+                continue
+            value = re.match(r'"((?:[^"\\]|\\.)*)"=(.*)$', line)
+            if values is None or not value:
+                continue
+            name, data = unescape(value[1]), value[2]
+            if data.startswith("dword:"):
+                values[name] = int(data[6:], 16)
+            elif data.startswith(('"', 'str(2):"')):
+                values[name] = unescape(data[data.index('"') + 1:-1])
+            else:
+                values[name] = data
+    return keys
+
+
+class Wine:
+    """A Wine prefix of the test's own, so that nothing of the machine's is
+    touched. The registry is read from the prefix's files once the Wine
+    server has ended (it writes them then): each Wine start costs seconds."""
+
+    def __init__(self, emulator, prefix):
+        self.emulator = emulator
+        self.prefix = prefix
+        self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
+
+    def run(self, command, **kwargs):
+        return run(self.emulator + command, env=self.env, **kwargs)
+
+    def helper(self, *command):
+        """wineboot, wineserver: Wine's own programs, beside the emulator's last word, wine."""
+        return run(self.emulator[:-1] + list(command), env=self.env)
+
+    def wait(self):
+        self.helper("wineserver", "-w")
+
+    def unix_path(self, windows_path):
+        drive, _, rest = windows_path.partition(":\\")
+        return os.path.join(self.prefix, "drive_" + drive.lower(), *rest.split("\\"))
+
+    def user_key(self, key):
+        """The values of a key under HKEY_CURRENT_USER, None if there is no such key."""
+        self.wait()
+        return read_registry(os.path.join(self.prefix, "user.reg")).get(key.lower())
+
+    def user_keys(self):
+        """Every key under HKEY_CURRENT_USER but the system's and Wine's own
+        settings (its debugger notes its own there when any Wine process fails)."""
+        self.wait()
+        keys = set(read_registry(os.path.join(self.prefix, "user.reg"))) - SYSTEM_KEYS
+        return {key for key in keys if key != "software\\wine" and not key.startswith("software\\wine\\")}
+
+    def set_path(self, path):
+        if path is None:
+            self.run(["reg", "delete", r"HKCU\Environment", "/v", "Path", "/f"])
+        else:
+            self.run(["reg", "add", r"HKCU\Environment", "/v", "Path", "/t", "REG_EXPAND_SZ", "/d", path, "/f"],
+                     check=True)
+
+
+def shortcut_fields(data):
+    """Target, working folder and arguments of a shell link (.lnk) file."""
+    flags = struct.unpack_from("<I", data, 20)[0]
+    position, target = 76, None
+    if flags & 0x01:  # an item id list
+        position += 2 + struct.unpack_from("<H", data, position)[0]
+    if flags & 0x02:  # link info, with the target's local path
+        size, _, _, _, local_path = struct.unpack_from("<IIIII", data, position)
+        target = data[position + local_path:position + size].split(b"\0")[0].decode("latin-1")
+        position += size
+    fields = {}
+    for bit, name in ((0x04, "name"), (0x08, "relative path"), (0x10, "working folder"), (0x20, "arguments")):
+        if flags & bit:
+            count = struct.unpack_from("<H", data, position)[0]
+            width = 2 if flags & 0x80 else 1
+            text = data[position + 2:position + 2 + count * width]
+            fields[name] = text.decode("utf-16-le" if width == 2 else "latin-1").rstrip("\0")
+            position += 2 + count * width
+    return target, fields.get("working folder"), fields.get("arguments", "")
+
+
+def listing(top):
+    """Every file and folder under top, but the scratch folder and the system's."""
+    found = set()
+    for folder, folders, files in os.walk(top):
+        folders[:] = [f for f in folders if f.lower() != "temp"]
+        found.update(os.path.relpath(os.path.join(folder, name), top) for name in folders + files)
+    return found - SYSTEM_FOLDERS
+
+
+def check_installed(wine, version, folder, documents, shortcut):
+    problems = []
+    tool = folder + "\\foliant.exe"
+    if not os.path.isfile(wine.unix_path(shortcut)):
+        problems.append(f"no Start menu shortcut {shortcut}")
+    else:
+        with open(wine.unix_path(shortcut), "rb") as f:
+            fields = shortcut_fields(f.read())
+        if fields != (tool, documents, ""):
+            problems.append(f"the shortcut (target, working folder, arguments) is {fields}")
+
+    entry = wine.user_key(UNINSTALL_KEY) or {}
+    uninstaller = f'"{folder}\\Uninstall.exe"'
+    expected = {"DisplayName": "foliant", "DisplayVersion": version, "Publisher": "foliant developers",
+                "DisplayIcon": tool + ",0", "UninstallString": uninstaller,
+                "QuietUninstallString": uninstaller + " /S"}
+    for name, value in expected.items():
+        if entry.get(name) != value:
+            problems.append(f"uninstall entry {name} is {entry.get(name)!r}, expected {value!r}")
+    size = entry.get("EstimatedSize")
+    if not isinstance(size, int) or size < os.path.getsize(wine.unix_path(tool)) // 1024:
+        problems.append(f"uninstall entry EstimatedSize is {size!r}")
+    return problems
+
+
+def check_installer_cycle(wine, setup, sample, work, version, case, places):
+    profile, folder, documents, shortcut = places
+    what, before, after, on_path = case
+    before = before and before.format(folder=folder)
+    after = after.format(folder=folder)
+    wine.set_path(before)
+    files_before, keys_before = listing(wine.unix_path(profile)), wine.user_keys()
+
+    installed = wine.run([setup, "/S"])
+    wine.wait()
+    tool = wine.unix_path(folder + "\\foliant.exe")
+    if installed.returncode or not os.path.isfile(tool):
+        return [f"{what}: the installer (status {installed.returncode}) put no foliant.exe in {folder}"]
+    command = ["cmd", "/c", "foliant"] if on_path else [tool]
+    problems = check_converts(wine.emulator + command, sample, work, b"book.hdb converted.\r\n", wine.env)
+    problems += check_installed(wine, version, folder, documents, shortcut)
+    path = (wine.user_key("Environment") or {}).get("Path")
+    if path != after:
+        problems.append(f"Path after installing: {path!r}")
+
+    # The uninstaller copies itself to a scratch folder and finishes from there.
+    removed = wine.run([wine.unix_path(folder + "\\Uninstall.exe"), "/S"])
+    wine.wait()
+    if removed.returncode or not poll(lambda: not os.path.exists(wine.unix_path(folder))):
+        problems.append(f"the uninstaller (status {removed.returncode}) left {folder}")
+    files_after, keys_after = listing(wine.unix_path(profile)), wine.user_keys()
+    if files_after != files_before:
+        problems.append(f"files left {sorted(files_after - files_before)}, lost {sorted(files_before - files_after)}")
+    if keys_after != keys_before:
+        problems.append(f"registry keys left {sorted(keys_after - keys_before)}, "
+                        f"lost {sorted(keys_before - keys_after)}")
+    path = (wine.user_key("Environment") or {}).get("Path")
+    if path != before:
+        problems.append(f"Path after uninstalling: {path!r}")
+    return [f"{what}: {problem}" for problem in problems]
+
+
+def check_installer_image(setup):
+    """A 64-bit program (a 64-bit-only system runs no other) that asks for no elevation."""
+    # Debian's python3-pefile, which the Windows build's tests run under /usr/bin/python3 for.
+    import pefile
+    from check_resources import RT_MANIFEST, manifest_settings, resources
+    pe = pefile.PE(setup)
+    problems = []
+    if (pe.OPTIONAL_HEADER.Magic, pe.FILE_HEADER.Machine) != (0x20B, pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"]):
+        problems.append("the installer is not a 64-bit (PE32+, x86-64) program")
+    manifests = list(resources(pe).get(RT_MANIFEST, {}).values())
+    level = manifest_settings(manifests[0]).get("requestedExecutionLevel") if len(manifests) == 1 else None
+    if level != "asInvoker":
+        problems.append(f"the installer's manifest asks for the execution level {level!r}")
+    return problems
+
+
+def check_installer(packages, sample, work, emulator, version):
+    (name,) = [n for n in os.listdir(packages) if n.endswith("-setup.exe")]
+    setup = os.path.join(packages, name)
+    problems = check_installer_image(setup)
+    if problems:
+        return problems
+
+    wine = Wine(emulator, os.path.join(work, "wine"))
+    booted = wine.helper("wineboot", "--init")
+    wine.wait()
+    if booted.returncode:
+        return [f"wineboot: {booted.stderr.decode(errors='replace')}"]
+    profile = wine.run(["cmd", "/c", "echo %USERPROFILE%"]).stdout.decode().strip()
+    folders = {name: value.replace("%USERPROFILE%", profile)
+               for name, value in (wine.user_key(SHELL_FOLDERS_KEY) or {}).items()}
+    places = (profile, folders.get("Local AppData", "") + r"\Programs\foliant", folders.get("Personal"),
+              folders.get("Programs", "") + r"\foliant.lnk")
+    for case in PATH_CASES:
+        problems += check_installer_cycle(wine, setup, sample, work, version, case, places)
+    return problems
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
     parser.add_argument("--sample", required=True)
     parser.add_argument("--emulator", default="")
+    parser.add_argument("--version", required=True, help="the project's version, e.g. 0.1.0")
     options = parser.parse_args()
     emulator = [part for part in options.emulator.split(";") if part]
     work = tempfile.mkdtemp(prefix="foliant-package-", dir="/var/tmp")
@@ -96,6 +341,7 @@ def main():
             problems = ["cpack failed"]
         elif emulator:
             problems = check_zip(packages, options.sample, work, emulator)
+            problems += check_installer(packages, options.sample, work, emulator, options.version)
         else:
             problems = check_deb(packages, options.sample, work)
     finally:
