@@ -500,6 +500,12 @@ def run_tool(command, case, scratch, platform):
         if case.choosers is not None:
             environment.update(DISPLAY=":stand-in", PATH=install_choosers(case, scratch))
     argv = command + case.args
+    if case.console and case.status != 0:
+        # A failure in a console of its own waits for a key (own_terminal_cases.py
+        # covers that); in cmd's console it ends at once.
+        tool = "Z:" + command[-1].replace("/", "\\")
+        # Separate words: Wine quotes each as a Windows command line needs.
+        argv = command[:-1] + ["cmd", "/c", tool] + case.args
     if case.console:
         argv = ["script", "--quiet", "--return", "--command", shlex.join(argv), "/dev/null"]
     # A pipe that the tool may leave data in, so that what it read shows.
