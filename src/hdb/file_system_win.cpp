@@ -22,7 +22,11 @@ PathStatus inspectPath(const std::string& path) {
     if (handle == INVALID_HANDLE_VALUE) {
         // A file held without sharing still exists; say what the attributes say.
         const DWORD attributes = GetFileAttributesA(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) return PathStatus{};
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = GetLastError();
+            const bool tooLong = error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_INVALID_NAME;
+            return PathStatus{tooLong ? PathKind::impossibleName : PathKind::missing, false, FileId{}};
+        }
         const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         return PathStatus{directory ? PathKind::directory : PathKind::regularFile,
                           (attributes & FILE_ATTRIBUTE_READONLY) != 0, FileId{}};
