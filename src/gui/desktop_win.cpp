@@ -1,7 +1,9 @@
+// windows.h first: the other headers need its types.
+#include <windows.h>
+
 #include <commdlg.h>
 #include <objbase.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <cstdio>
 

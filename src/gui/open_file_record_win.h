@@ -2,8 +2,10 @@
 // Windows tests can check it field by field.
 #pragma once
 
-#include <commdlg.h>
+// windows.h first: the other headers need its types.
 #include <windows.h>
+
+#include <commdlg.h>
 
 namespace foliant::gui {
 
