@@ -74,6 +74,7 @@ TEST(FileNames, HeaderNameKeepsWholeCharacters) {
         {posix, a30 + "\xC2\x80", a30},  // C2 is the first real lead byte
         // A lead byte followed by another lead byte is malformed.
         {posix, a30 + "\xC3\xC3", a30 + "\xC3"},
+        {posix, a30 + "\xE2\x82", a30 + "\xE2"},  // cut off by the end of the name
         {posix, std::string(29, 'a') + "\xE2\x82\xC3", std::string(29, 'a') + "\xE2\x82"},
         {posix, std::string(28, 'a') + "\xF0\x9F\x98\xC3", std::string(28, 'a') + "\xF0\x9F\x98"},
         // F4 is the last lead byte of four; F5 and above start nothing.

@@ -12,6 +12,16 @@ FileId idOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return FileId{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
 
+// Windows reports a name too long in more than one way, and Wine reports it
+// as not found, so the length itself decides: every Windows file system
+// allows 255 UTF-16 units for one name.
+bool longerThanAnyName(const std::string& path) {
+    constexpr int MAX_NAME_UNITS = 255;
+    const std::size_t start = path.find_last_of("\\/:") + 1;  // npos + 1 is 0
+    const std::string name = path.substr(start);
+    return MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0) > MAX_NAME_UNITS;
+}
+
 }  // namespace
 
 PathStatus inspectPath(const std::string& path) {
@@ -22,11 +32,8 @@ PathStatus inspectPath(const std::string& path) {
     if (handle == INVALID_HANDLE_VALUE) {
         // A file held without sharing still exists; say what the attributes say.
         const DWORD attributes = GetFileAttributesA(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            const DWORD error = GetLastError();
-            const bool tooLong = error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_INVALID_NAME;
-            return PathStatus{tooLong ? PathKind::impossibleName : PathKind::missing, false, FileId{}};
-        }
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return PathStatus{longerThanAnyName(path) ? PathKind::impossibleName : PathKind::missing, false, FileId{}};
         const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         return PathStatus{directory ? PathKind::directory : PathKind::regularFile,
                           (attributes & FILE_ATTRIBUTE_READONLY) != 0, FileId{}};
