@@ -78,7 +78,7 @@ class Socket:
 # System calls made to fail on demand (natively, with strace's fault
 # injection), named here alone so that a change in the calls the tool makes
 # is one edit.
-MOVE_CALLS = "rename,renameat,renameat2"
+MOVE_CALLS = "rename,renameat,renameat2,linkat"
 CLOSE_CALLS = "close"
 READ_CALLS = "read"  # natively and by Wine, for a file's data
 LIST_CALLS = "getdents64"
