@@ -4,7 +4,9 @@ folder of its own, behind an optional exec prefix (Wine for foliant.exe).
 
 A case names the files before the run, the arguments, the exact standard
 output and exit status, and what changed afterwards; every file it does not
-name must be exactly as it was, and no other file may appear.
+name must be exactly as it was, and no other file may appear. A case may
+also make one system call fail (strace's fault injection) or bound the
+tool's resources (prlimit, a small tmpfs).
 """
 
 import argparse
