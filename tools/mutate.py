@@ -87,6 +87,8 @@ MUTATIONS = [
     ("output beside the input", CONVERTER, "const std::string target = outputName(base);",
      "const std::string target = outputName(inputName);"),
     ("any kind of input opened", FILE_SYSTEM, "!S_ISREG(st.st_mode)", "S_ISDIR(st.st_mode)"),
+    ("second opening's message names the text", CONVERTER, 'report("error: file not found\\r\\n");',
+     'report("error: file not found: %s\\r\\n", inputName);'),
     ("largest text refused", CONVERTER, "if (textSize > MAX_TEXT_SIZE) {", "if (textSize >= MAX_TEXT_SIZE) {"),
     ("file handle leaked", FILE_SYSTEM, "const int result = ::close(fd(handle_));", "const int result = 0;"),
     # The command line and "all".

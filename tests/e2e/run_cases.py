@@ -84,6 +84,7 @@ MOVE_CALLS = "rename,renameat,renameat2,linkat"
 CLOSE_CALLS = "close"
 READ_CALLS = "read"  # natively and by Wine, for a file's data
 LIST_CALLS = "getdents64"
+OPEN_CALLS = "open,openat,openat2"
 NEW_FILE = "a file the run creates"
 
 
@@ -247,6 +248,9 @@ CASES = [
     # system call itself.
     Case("the move into place fails", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": Text(b"old")},
          "error: file not created\r\n", 1, platforms=("posix",), fault=Fault(MOVE_CALLS, "error=EIO")),
+    Case("the second opening of the text fails", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": Text(b"old")},
+         "error: file not found\r\n", 1, platforms=("posix",),
+         fault=Fault(OPEN_CALLS, "error=EACCES", on="a.txt", nth=2)),
     Case("an error that surfaces at close", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": Text(b"old")},
          "error: file not written: a.hdb\r\n", 1, platforms=("posix",),
          fault=Fault(CLOSE_CALLS, "error=EIO", on=NEW_FILE)),
@@ -433,8 +437,9 @@ def fault_injection(fault, command, case, scratch, environment):
         calls, before = calls_before_new_file(fault, command, case, scratch, environment)
         nth += before
     elif fault.on:
-        # Only calls on this file are traced, and so counted and failed.
-        strace += ["-P", os.path.normpath(os.path.join(scratch, fault.on))]
+        # Only calls on this file, by its name or its descriptor, are traced,
+        # and so counted and failed.
+        strace += ["-P", fault.on, "-P", os.path.normpath(os.path.join(scratch, fault.on))]
     # strace counts each system call apart.
     return strace + ["-e", f"trace={calls}", "-e", f"inject={calls}:{fault.result}:when={nth}"]
 
@@ -514,6 +519,9 @@ def check(case, scratch, before, result, platform):
         # (services, explorer) inherit the standard error of the program that
         # started it. A fault of foliant.exe itself also shows as its status.
         stderr = b"".join(line for line in stderr.splitlines(True) if not line.startswith(b"wine: "))
+    if case.fault:
+        # strace's note that it took a relative name as the absolute one.
+        stderr = b"".join(line for line in stderr.splitlines(True) if not line.startswith(b"strace: Requested path"))
     if stderr:
         problems.append(f"stderr {stderr[:300]!r}")
     if result.returncode != case.status:
