@@ -77,9 +77,8 @@ class Socket:
     pass
 
 
-# System calls made to fail on demand (natively, with strace's fault
-# injection), named here alone so that a change in the calls the tool makes
-# is one edit.
+# System calls made to fail on demand by strace's fault injection, named
+# here alone so that a change in the calls the tool makes is one edit.
 MOVE_CALLS = "rename,renameat,renameat2,linkat"
 CLOSE_CALLS = "close"
 READ_CALLS = "read"  # natively and by Wine, for a file's data
@@ -92,7 +91,7 @@ NEW_FILE = "a file the run creates"
 class Fault:
     calls: str  # as strace names them
     result: str  # what the failing call returns instead, in strace's words: "error=EIO", "retval=0"
-    on: str = ""  # only calls given this file's descriptor: a name in the folder, "." for the folder, or NEW_FILE
+    on: str = ""  # only calls on this file, by name or descriptor: a name in the folder, "." for it, or NEW_FILE
     nth: int = 1  # the calls before the nth such call succeed
 
 
