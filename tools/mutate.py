@@ -9,12 +9,15 @@ once, and the text that replaces it.
     tools/mutate.py 3 7 close       only these (numbers or words of the description)
 
 A mutation whose text is not found (the code has moved on) is reported as
-"n/a" and left out of the rate; one that does not build is "no build".
+"n/a" and left out of the rate; one that does not build is "no build". A
+failed test is run once more: one that then passes (a machine under load)
+does not count as catching the fault.
 This is a tool for checking the tests, not part of the test command.
 """
 
 import argparse
 import os
+import re
 import subprocess
 import sys
 import time
@@ -150,15 +153,25 @@ def build():
     return run(["cmake", "--build", "--preset", "default", "-j2"]).returncode == 0
 
 
-def tests_fail(show=False):
-    """True when the native tests notice something (a hang counts)."""
+def ctest(*options):
+    """The failed tests' names, or None for a pass; a hang counts as a failure."""
     try:
-        result = run(["ctest", "--preset", "default", "--stop-on-failure"], timeout=TEST_TIMEOUT)
+        result = run(["ctest", "--preset", "default", *options], timeout=TEST_TIMEOUT)
     except subprocess.TimeoutExpired:
-        return True
-    if show and result.returncode != 0:
-        print(result.stdout.decode(errors="replace")[-5000:])
-    return result.returncode != 0
+        return ["(timeout)"]
+    if result.returncode == 0:
+        return None
+    output = result.stdout.decode(errors="replace")
+    return re.findall(r"Test +#\d+: (\S+) \.*\**(?:Failed|Timeout|Exception)", output) or [output[-3000:]]
+
+
+def tests_fail():
+    """The tests that notice the tree's fault, or None. A test that fails
+    once but passes when run again (a machine under load) does not count."""
+    failed = ctest("--stop-on-failure")
+    if failed is None or failed == ["(timeout)"]:
+        return failed
+    return ctest("--rerun-failed")
 
 
 def try_mutation(path, old, new):
@@ -166,13 +179,14 @@ def try_mutation(path, old, new):
     with open(full, encoding="utf-8") as f:
         original = f.read()
     if original.count(old) != 1:
-        return "n/a"
+        return "n/a", ""
     try:
         with open(full, "w", encoding="utf-8") as f:
             f.write(original.replace(old, new))
         if not build():
-            return "no build"
-        return "caught" if tests_fail() else "NOT CAUGHT"
+            return "no build", ""
+        failed = tests_fail()
+        return ("caught", " ".join(failed)) if failed else ("NOT CAUGHT", "")
     finally:
         with open(full, "w", encoding="utf-8") as f:
             f.write(original)
@@ -199,15 +213,17 @@ def main():
     if not build():
         print("the unchanged tree does not build")
         return 2
-    if tests_fail(show=True):
-        print("the unchanged tree fails its tests: no mutation would tell anything")
+    failed = tests_fail()
+    if failed:
+        print(f"the unchanged tree fails {' '.join(failed)}: no mutation would tell anything")
         return 2
     results = []
     for number, (what, path, old, new) in picked:
         started = time.monotonic()
-        outcome = try_mutation(path, old, new)
+        outcome, by = try_mutation(path, old, new)
         results.append(outcome)
-        print(f"{number:3}  {outcome:10}  {what}  ({path}, {time.monotonic() - started:.0f} s)", flush=True)
+        by = f", by {by[:200]}" if by else ""
+        print(f"{number:3}  {outcome:10}  {what}  ({path}, {time.monotonic() - started:.0f} s{by})", flush=True)
     build()  # leave the build as the tree is
     counted = [r for r in results if r in ("caught", "NOT CAUGHT")]
     caught = counted.count("caught")
