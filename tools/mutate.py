@@ -153,6 +153,9 @@ def build():
     return run(["cmake", "--build", "--preset", "default", "-j2"]).returncode == 0
 
 
+last_failure = [""]  # ctest's output of the last failed run
+
+
 def ctest(*options):
     """The failed tests' names, or None for a pass; a hang counts as a failure."""
     try:
@@ -162,6 +165,7 @@ def ctest(*options):
     if result.returncode == 0:
         return None
     output = result.stdout.decode(errors="replace")
+    last_failure[:] = [output]
     return re.findall(r"Test +#\d+: (\S+) \.*\**(?:Failed|Timeout|Exception)", output) or [output[-3000:]]
 
 
@@ -215,6 +219,7 @@ def main():
         return 2
     failed = tests_fail()
     if failed:
+        print(last_failure[0][-5000:])
         print(f"the unchanged tree fails {' '.join(failed)}: no mutation would tell anything")
         return 2
     results = []
