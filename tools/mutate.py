@@ -23,6 +23,7 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+LOG_FOLDER = os.path.join(ROOT, "build", "default", "mutations")  # the tests' output for each caught one
 TEST_TIMEOUT = 600  # seconds for one whole test run; a hang counts as caught
 
 CONVERTER = "src/hdb/converter.cpp"
@@ -178,7 +179,7 @@ def tests_fail():
     return ctest("--rerun-failed")
 
 
-def try_mutation(path, old, new):
+def try_mutation(number, path, old, new):
     full = os.path.join(ROOT, path)
     with open(full, encoding="utf-8") as f:
         original = f.read()
@@ -190,6 +191,11 @@ def try_mutation(path, old, new):
         if not build():
             return "no build", ""
         failed = tests_fail()
+        if failed:
+            # What the tests said, to tell a real catch from a test gone wrong.
+            os.makedirs(LOG_FOLDER, exist_ok=True)
+            with open(os.path.join(LOG_FOLDER, f"{number}.log"), "w") as f:
+                f.write(last_failure[0])
         return ("caught", " ".join(failed)) if failed else ("NOT CAUGHT", "")
     finally:
         with open(full, "w", encoding="utf-8") as f:
@@ -225,7 +231,7 @@ def main():
     results = []
     for number, (what, path, old, new) in picked:
         started = time.monotonic()
-        outcome, by = try_mutation(path, old, new)
+        outcome, by = try_mutation(number, path, old, new)
         results.append(outcome)
         by = f", by {by[:200]}" if by else ""
         print(f"{number:3}  {outcome:10}  {what}  ({path}, {time.monotonic() - started:.0f} s{by})", flush=True)

@@ -12,6 +12,7 @@ tool's resources (prlimit, a small tmpfs).
 import argparse
 import concurrent.futures
 import os
+import re
 import shlex
 import shutil
 import socket
@@ -451,23 +452,29 @@ def calls_before_new_file(fault, command, case, scratch, environment):
     shutil.copytree(scratch, trial, symlinks=True)
     log = trial + ".log"
     try:
-        subprocess.run(["strace", "-f", "-qq", "-y", "-o", log, "-e", f"trace={fault.calls}"] + command + case.args,
-                       cwd=trial, env=environment, input=b"", capture_output=True, timeout=300)
+        ran = subprocess.run(["strace", "-f", "-qq", "-y", "-o", log, "-e", f"trace={fault.calls}"] + command
+                             + case.args, cwd=trial, env=environment, input=b"", capture_output=True, timeout=300)
         with open(log) as f:
             calls = f.read().splitlines()
     finally:
         shutil.rmtree(trial, ignore_errors=True)
-        os.remove(log)
+        if os.path.exists(log):
+            os.remove(log)
     seen = {}
     for line in calls:
-        name, _, arguments = line.partition(" ")[2].partition("(")  # each line starts with the process id
-        if name not in fault.calls.split(","):
+        call = re.match(r"(?:\d+ +)?(\w+)\((.*)", line)  # a process id first when there are several
+        if not call or call[1] not in fault.calls.split(","):
             continue
-        path = arguments.partition("<")[2].partition(">")[0].removesuffix(" (deleted)")
+        path = call[2].partition("<")[2].partition(">")[0].removesuffix(" (deleted)")
         if os.path.dirname(path) == trial and os.path.basename(path) not in case.files:
-            return name, seen.get(name, 0)
-        seen[name] = seen.get(name, 0) + 1
-    raise RuntimeError(f"no {fault.calls} call on a new file in the trial run")
+            return call[1], seen.get(call[1], 0)
+        seen[call[1]] = seen.get(call[1], 0) + 1
+    raise TrialFailed(f"no {fault.calls} call on a new file in the trial run (status {ran.returncode}, "
+                      f"stdout {ran.stdout[-200:]!r}, stderr {ran.stderr[-200:]!r}, traced {calls[-5:]})")
+
+
+class TrialFailed(Exception):
+    pass
 
 
 # The stand-in for xdg-open: records what it is given, then lingers if asked.
@@ -587,7 +594,10 @@ def run_case(command, case, platform, work):
             case = expect_batch(case, listing_order(scratch, platform, command[:-1]))
         set_modes(scratch, case.files)
         started = time.monotonic()
-        result = run_tool(command, case, scratch, platform)
+        try:
+            result = run_tool(command, case, scratch, platform)
+        except TrialFailed as error:
+            return [str(error)]
         problems = []
         if case.opener_sleeps and time.monotonic() - started > 10:
             problems.append("the tool waited for the opener")
