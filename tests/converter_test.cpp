@@ -5,6 +5,7 @@
 #include <iterator>
 #include <string>
 
+#include "hdb_reader.h"
 #include "scratch_folder.h"
 
 namespace foliant::hdb {
@@ -53,6 +54,22 @@ TEST_F(ConverterTest, WorkedExampleByteForByte) {
     EXPECT_EQ(output, "book.hdb");
     EXPECT_EQ(printed, "book.hdb converted.\n");
     EXPECT_EQ(read("book.hdb"), expected);
+}
+
+// Sizes at the block boundaries and at the edges of the chunks the text is
+// streamed in, read back by the tests' own reader.
+TEST_F(ConverterTest, EveryTextReadsBack) {
+    for (const std::size_t size : {0, 1, 127, 128, 1023, 1024, 1025, 2048, 2049, 262143, 262144, 262145, 600000}) {
+        Bytes text(size);
+        for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<std::uint8_t>((i * 31 + (i >> 10)) % 251);
+        write("t.txt", text);
+        std::string output;
+        ASSERT_TRUE(convertFile("t.txt", output)) << size;
+        const testing::ReadHdb hdb = testing::readHdb(read("t.hdb"));
+        EXPECT_EQ(hdb.error, "") << size;
+        EXPECT_EQ(hdb.name, "t.txt") << size;
+        EXPECT_EQ(hdb.text, text) << size;
+    }
 }
 
 TEST_F(ConverterTest, EmptyTextIsOneEmptyBlock) {

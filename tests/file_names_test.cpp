@@ -73,6 +73,8 @@ TEST(FileNames, BaseNameOnEachPlatform) {
         {windows, "\\\\server\\share\\c.txt", "c.txt"},
         {windows, "\x95\\.txt", "\x95\\.txt"},  // 0x95 0x5C is one character
         {windows, "dir\\\x95\\.txt", "\x95\\.txt"},
+        {posix, "dir\xC0/b.txt", "b.txt"},  // C0 starts no character, so '/' is no trail byte
+        {posix, "dir\xE2\x82/b.txt", "b.txt"},
     };
     for (const auto& c : cases) EXPECT_EQ(baseName(c.name, c.syntax), c.base) << c.name;
 }
@@ -95,6 +97,18 @@ TEST(FileNames, HeaderNameKeepsWholeCharacters) {
          a30 + "\xC3"
                "x",
          a30 + "\xC3"},  // a stray lead byte is one byte
+        // C0 and C1 would only spell ASCII the long way, so they are never valid.
+        {posix, a30 + "\xC0\x80", a30 + "\xC0"},
+        {posix, a30 + "\xC1\xBF", a30 + "\xC1"},
+        {posix, a30 + "\xC2\x80", a30},  // C2 is the first real lead byte
+        // A lead byte followed by another lead byte is malformed.
+        {posix, a30 + "\xC3\xC3", a30 + "\xC3"},
+        {posix, a30 + "\xE2\x82", a30 + "\xE2"},  // cut off by the end of the name
+        {posix, std::string(29, 'a') + "\xE2\x82\xC3", std::string(29, 'a') + "\xE2\x82"},
+        {posix, std::string(28, 'a') + "\xF0\x9F\x98\xC3", std::string(28, 'a') + "\xF0\x9F\x98"},
+        // F4 is the last lead byte of four; F5 and above start nothing.
+        {posix, std::string(28, 'a') + "\xF4\x8F\xBF\xBF", std::string(28, 'a')},
+        {posix, std::string(28, 'a') + "\xF5\x80\x80\x80", std::string(28, 'a') + "\xF5\x80\x80"},
         {windows, a30 + "\x95\\", a30},
         {windows, "\x95\\" + a30, "\x95\\" + std::string(29, 'a')},
     };

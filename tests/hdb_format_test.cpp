@@ -4,19 +4,10 @@
 
 #include <vector>
 
+#include "hdb_reader.h"
+
 namespace foliant::hdb {
 namespace {
-
-// The test's own reader: bytes up to the one with bit 0 set, 7 bits each.
-std::uint32_t readPrefix(const std::vector<std::uint8_t>& bytes, std::size_t& length) {
-    std::uint32_t value = 0;
-    for (length = 0; length < bytes.size(); ++length) {
-        value |= static_cast<std::uint32_t>(bytes[length] >> 1) << (7 * length);
-        if (bytes[length] & 1) return ++length, value;
-    }
-    ADD_FAILURE() << "prefix without a last byte";
-    return value;
-}
 
 std::vector<std::uint8_t> prefixBytes(std::uint32_t value) {
     std::vector<std::uint8_t> out(lengthPrefixSize(value));
@@ -42,9 +33,11 @@ TEST(LengthPrefix, EveryPayloadLengthReadsBack) {
     for (std::uint32_t value = 0; value <= TEXT_BLOCK_SIZE; ++value) {
         const auto bytes = prefixBytes(value);
         ASSERT_LE(bytes.size(), MAX_PREFIX_LENGTH);
-        std::size_t length = 0;
-        ASSERT_EQ(readPrefix(bytes, length), value);
-        ASSERT_EQ(length, bytes.size()) << "only the last byte may have bit 0 set";
+        std::size_t end = 0;
+        std::uint32_t readBack = 0;
+        ASSERT_TRUE(foliant::testing::readLengthPrefix(bytes, end, readBack)) << value;
+        ASSERT_EQ(readBack, value);
+        ASSERT_EQ(end, bytes.size()) << "only the last byte may have bit 0 set";
     }
 }
 

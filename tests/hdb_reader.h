@@ -22,6 +22,18 @@ inline std::uint32_t littleEndian(const std::vector<std::uint8_t>& bytes, std::s
     return value;
 }
 
+// The length prefix at `pos`: bytes up to the one with bit 0 set, 7 bits
+// each, least significant first. Moves `pos` past it; false when it runs past
+// the end or is longer than any payload length needs.
+inline bool readLengthPrefix(const std::vector<std::uint8_t>& bytes, std::size_t& pos, std::uint32_t& value) {
+    value = 0;
+    for (int shift = 0; pos < bytes.size() && shift <= 14; shift += 7) {
+        value |= static_cast<std::uint32_t>(bytes[pos] >> 1) << shift;
+        if (bytes[pos++] & 1) return true;
+    }
+    return false;
+}
+
 inline ReadHdb readHdb(const std::vector<std::uint8_t>& file) {
     ReadHdb result;
     const auto fail = [&result](std::string what) {
@@ -61,11 +73,7 @@ inline ReadHdb readHdb(const std::vector<std::uint8_t>& file) {
     for (std::uint32_t block = 1; block < records; ++block) {
         if (littleEndian(file, 92 + std::size_t{16} * block, 4) != pos) return fail("block offset");
         std::uint32_t length = 0;
-        for (int shift = 0;; shift += 7) {
-            if (pos >= file.size() || shift > 14) return fail("length prefix");
-            length |= static_cast<std::uint32_t>(file[pos] >> 1) << shift;
-            if (file[pos++] & 1) break;
-        }
+        if (!readLengthPrefix(file, pos, length)) return fail("length prefix");
         const bool last = block + 1 == records;
         if (last ? length > 1024 : length != 1024) return fail("payload length");
         if (file.size() - pos < length) return fail("payload cut short");

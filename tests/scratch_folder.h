@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,10 @@ class ScratchFolderTest : public ::testing::Test {
 protected:
     void SetUp() override {
         previous_ = stdfs::current_path();
+        // Unique per run: builds of several presets may test side by side.
         scratch_ = stdfs::temp_directory_path() /
-                   ("foliant-unit-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                   ("foliant-unit-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                    "-" + std::to_string(std::random_device{}()));
         stdfs::remove_all(scratch_);
         stdfs::create_directories(scratch_);
         stdfs::current_path(scratch_);

@@ -82,6 +82,7 @@ bool convertFile(const std::string& inputName, std::string& output) {
         return false;
     }
 
+    // An impossible name is refused here too, before the text is copied.
     const fs::PathStatus existing = fs::inspectPath(target);
     if (existing.kind != fs::PathKind::missing) {
         fs::FileId reopenedId;

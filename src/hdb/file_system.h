@@ -16,7 +16,8 @@ struct FileId {
     bool operator==(const FileId&) const = default;
 };
 
-enum class PathKind { missing, regularFile, directory, other };
+// impossibleName: no file can have this name here (it is too long).
+enum class PathKind { missing, impossibleName, regularFile, directory, other };
 
 struct PathStatus {
     PathKind kind = PathKind::missing;

@@ -102,7 +102,8 @@ bool makeTemporary(std::string& chosen, Make make) {
 
 PathStatus inspectPath(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return PathStatus{};
+    if (::stat(path.c_str(), &st) != 0)
+        return PathStatus{errno == ENAMETOOLONG ? PathKind::impossibleName : PathKind::missing, false, FileId{}};
     // access() answers as opening would: root may write to a 0444 file.
     return PathStatus{kindOf(st.st_mode), ::access(path.c_str(), W_OK) != 0, idOf(st)};
 }

@@ -38,6 +38,16 @@ bool renameOpenFile(HANDLE handle, const std::string& name) {
     return SetFileInformationByHandle(handle, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != 0;
 }
 
+// Windows reports a name too long in more than one way, and Wine reports it
+// as not found, so the length itself decides: every Windows file system
+// allows 255 UTF-16 units for one name.
+bool longerThanAnyName(const std::string& path) {
+    constexpr int MAX_NAME_UNITS = 255;
+    const std::size_t start = path.find_last_of("\\/:") + 1;  // npos + 1 is 0
+    const std::string name = path.substr(start);
+    return win::widen(name).size() > MAX_NAME_UNITS;
+}
+
 }  // namespace
 
 PathStatus inspectPath(const std::string& path) {
@@ -49,7 +59,8 @@ PathStatus inspectPath(const std::string& path) {
     if (handle == INVALID_HANDLE_VALUE) {
         // A file held without sharing still exists; say what the attributes say.
         const DWORD attributes = GetFileAttributesW(name.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) return PathStatus{};
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+            return PathStatus{longerThanAnyName(path) ? PathKind::impossibleName : PathKind::missing, false, FileId{}};
         const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         return PathStatus{directory ? PathKind::directory : PathKind::regularFile,
                           (attributes & FILE_ATTRIBUTE_READONLY) != 0, FileId{}};

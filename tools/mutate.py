@@ -1,0 +1,248 @@
+#!/usr/bin/env python3
+"""Mutation check: makes one small, plausible fault in src/, rebuilds the
+native build, runs its tests and says whether they noticed, then puts the
+file back. Each mutation is a file, a text that must occur there exactly
+once, and the text that replaces it.
+
+    tools/mutate.py                 every mutation in the table
+    tools/mutate.py --list          the table, numbered
+    tools/mutate.py 3 7 close       only these (numbers or words of the description)
+
+A mutation whose text is not found (the code has moved on) is reported as
+"n/a" and left out of the rate; one that does not build is "no build". A
+failed test is run once more: one that then passes (a machine under load)
+does not count as catching the fault.
+This is a tool for checking the tests, not part of the test command.
+"""
+
+import argparse
+import os
+import re
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+LOG_FOLDER = os.path.join(ROOT, "build", "default", "mutations")  # the tests' output for each caught one
+TEST_TIMEOUT = 600  # seconds for one whole test run; a hang counts as caught
+
+CONVERTER = "src/hdb/converter.cpp"
+FILE_SYSTEM = "src/hdb/file_system_posix.cpp"
+FILE_NAMES = "src/hdb/file_names.cpp"
+FORMAT = "src/hdb/hdb_format.cpp"
+DISPATCH = "src/cli/dispatch.cpp"
+BATCH = "src/cli/batch_mode.cpp"
+LISTING = "src/cli/directory_listing_posix.cpp"
+DESKTOP = "src/gui/desktop_posix.cpp"
+
+MOVE_INTO_PLACE = """    if (!fs::replaceFile(temporary, target)) {
+        fs::removeFile(temporary);
+        report("error: file not created\\r\\n");
+        return false;
+    }
+    output = target;
+    report("%s converted.\\n", output);"""
+
+# (description, file, old text, new text)
+MUTATIONS = [
+    # The move into place.
+    ("failed move keeps the temporary", CONVERTER, MOVE_INTO_PLACE,
+     MOVE_INTO_PLACE.replace("        fs::removeFile(temporary);\n", "")),
+    ("success line before the move", CONVERTER, MOVE_INTO_PLACE,
+     '    report("%s converted.\\n", target);\n'
+     + MOVE_INTO_PLACE.replace('\n    report("%s converted.\\n", output);', "")),
+    ("failed move reported as success", CONVERTER, MOVE_INTO_PLACE,
+     MOVE_INTO_PLACE.replace('report("error: file not created\\r\\n");\n        return false;',
+                             'output = target;\n        report("%s converted.\\n", output);\n        return true;')),
+    ("no name check before writing", CONVERTER, "if (existing.kind != fs::PathKind::missing) {",
+     "if (existing.kind != fs::PathKind::missing && existing.kind != fs::PathKind::impossibleName) {"),
+    ("over-long name counts as missing", FILE_SYSTEM, "errno == ENAMETOOLONG ? PathKind::impossibleName",
+     "false ? PathKind::impossibleName"),
+    # Errors while streaming and closing.
+    ("close error ignored", CONVERTER, "if (streamed != StreamResult::done || !closed) {",
+     "if (streamed != StreamResult::done) {"),
+    ("failed write keeps the temporary", CONVERTER,
+     "        fs::removeFile(temporary);\n        if (streamed == StreamResult::readFailed)",
+     "        if (streamed == StreamResult::readFailed)"),
+    ("read failure reported as a write failure", CONVERTER, "if (streamed == StreamResult::readFailed) report(",
+     "if (streamed != StreamResult::readFailed) report("),
+    ("short read ignored by the converter", CONVERTER,
+     "if (!input.readExactly(text.data(), textBytes)) return StreamResult::readFailed;",
+     "input.readExactly(text.data(), textBytes);"),
+    ("end of file counts as a full read", FILE_SYSTEM, "if (got <= 0) return false;  // error, or the file ended early",
+     "if (got < 0) return false;\n        if (got == 0) return true;"),
+    ("short write ignored", FILE_SYSTEM, "if (written <= 0) return false;", "if (written <= 0) return true;"),
+    ("write past the size limit kills", FILE_SYSTEM, "std::signal(SIGXFSZ, SIG_IGN);", "(void)SIGXFSZ;"),
+    ("chunk buffer not restarted", CONVERTER, "block <= lastBlock; used = 0)", "block <= lastBlock;)"),
+    # What may stand at the output's name.
+    ("links not followed at the output", FILE_SYSTEM, "if (::stat(path.c_str(), &st) != 0)",
+     "if (::lstat(path.c_str(), &st) != 0)"),
+    ("any non-folder counts as a file", FILE_SYSTEM, "if (S_ISREG(mode)) return PathKind::regularFile;",
+     "if (!S_ISDIR(mode)) return PathKind::regularFile;"),
+    ("only folders refused at the output", CONVERTER,
+     "existing.kind != fs::PathKind::regularFile || existing.readOnly",
+     "existing.kind == fs::PathKind::directory || existing.readOnly"),
+    ("read-only output replaced", CONVERTER, "existing.kind != fs::PathKind::regularFile || existing.readOnly",
+     "existing.kind != fs::PathKind::regularFile"),
+    ("write permission not asked", FILE_SYSTEM, "::access(path.c_str(), W_OK) != 0", "false"),
+    ("same file not noticed", CONVERTER,
+     "existing.id == inputId || (input.id(reopenedId) && existing.id == reopenedId)", "false"),
+    # The input.
+    ("output beside the input", CONVERTER, "const std::string target = outputName(base);",
+     "const std::string target = outputName(inputName);"),
+    ("any kind of input opened", FILE_SYSTEM, "!S_ISREG(st.st_mode)", "S_ISDIR(st.st_mode)"),
+    ("second opening's message names the text", CONVERTER, 'report("error: file not found\\r\\n");',
+     'report("error: file not found: %s\\r\\n", inputName);'),
+    ("largest text refused", CONVERTER, "if (textSize > MAX_TEXT_SIZE) {", "if (textSize >= MAX_TEXT_SIZE) {"),
+    ("file handle leaked", FILE_SYSTEM, "const int result = ::close(fd(handle_));", "const int result = 0;"),
+    # The command line and "all".
+    ("anything starting with all", DISPATCH, 'if (first == "all")', 'if (first.starts_with("all"))'),
+    ("anything starting with al", DISPATCH, 'if (first == "all")', 'if (first.starts_with("al"))'),
+    ("all with trailing blanks", DISPATCH, 'if (first == "all")',
+     'if (first.substr(0, first.find_last_not_of(\' \') + 1) == "all")'),
+    (".TXT not a text name", DISPATCH, ' || name.find(".TXT") != std::string_view::npos', ""),
+    ("batch goes on after a failure", BATCH, "if (!hdb::convertFile(name, output)) return ExitStatus::failure;",
+     "hdb::convertFile(name, output);"),
+    ("batch takes only .txt", BATCH, "if (!namesTextFile(name) || isOutput) continue;",
+     'if (name.find(".txt") == std::string::npos || isOutput) continue;'),
+    ("batch converts outputs", BATCH, 'const bool isOutput = name.ends_with(".hdb");', "const bool isOutput = false;"),
+    ("unlistable folder is success", BATCH,
+     'std::printf("error: cannot list the current directory\\r\\n");\n        return ExitStatus::failure;',
+     'std::printf("error: cannot list the current directory\\r\\n");\n        return ExitStatus::success;'),
+    ("listing error partway ignored", LISTING, "complete = errno == 0;", "complete = true;"),
+    # Names.
+    ("C0 and C1 taken as lead bytes", FILE_NAMES, "else if (lead >= 0xC2) length = 2;",
+     "else if (lead >= 0xC0) length = 2;"),
+    ("lead byte taken as a continuation", FILE_NAMES, "return (byte & 0xC0) == 0x80;", "return byte >= 0x80;"),
+    ("F5 to F7 taken as lead bytes", FILE_NAMES, "if (lead >= 0xF0 && lead <= 0xF4) length = 4;",
+     "if (lead >= 0xF0 && lead <= 0xF7) length = 4;"),
+    ("only the first continuation checked", FILE_NAMES, "for (std::size_t i = 1; i < length; ++i)",
+     "for (std::size_t i = 1; i < length && i < 2; ++i)"),
+    ("cut sequence at the end kept whole", FILE_NAMES, "if (pos + length > name.size()) return 1;",
+     "if (pos + length > name.size()) return name.size() - pos;"),
+    ("header name one byte short", FILE_NAMES, "if (next > MAX_HEADER_NAME_LENGTH) break;",
+     "if (next >= MAX_HEADER_NAME_LENGTH) break;"),
+    ("four-character name keeps its extension", FILE_NAMES, "if (name.size() >= 4 && name[name.size() - 4] == '.')",
+     "if (name.size() > 4 && name[name.size() - 4] == '.')"),
+    ("drive prefix not skipped", FILE_NAMES, "name.size() >= 2 && isDriveLetter(name[0]) && name[1] == ':'",
+     "name.size() >= 2 && isDriveLetter(name[0]) && name[1] == ';'"),
+    # The layout.
+    ("record count off by one", FORMAT, "recordCount_ = static_cast<std::uint32_t>(1 + textBlocks);",
+     "recordCount_ = static_cast<std::uint32_t>(textBlocks);"),
+    ("prefix end bit on the first byte", FORMAT, "out[n - 1] |= 1;", "out[0] |= 1;"),
+    ("empty text has a full last block", FORMAT, "(rest == 0 && textSize != 0)", "(rest == 0)"),
+    ("full block one byte short", FORMAT, "fullBlock = static_cast<std::uint32_t>(2 + TEXT_BLOCK_SIZE)",
+     "fullBlock = static_cast<std::uint32_t>(1 + TEXT_BLOCK_SIZE)"),
+    ("block size missing from the info record", FORMAT, "putU16(&out[11], info.textBlockSize);", ""),
+    # The interactive mode (the dialog's own tests cover these).
+    ("cancel falls back to the terminal", DESKTOP, "if (answer == Answer::cancelled) return {};",
+     "if (answer == Answer::cancelled) break;"),
+    ("root folder's file: wrong folder", DESKTOP, "std::max<std::size_t>(chosen.rfind('/'), 1)",
+     "std::max<std::size_t>(chosen.rfind('/'), 0)"),
+    ("text filter broken", DESKTOP, '"--file-filter=Text Document Files (*.txt) | *.txt"',
+     '"--file-filter=Text Document Files (*.txt) | *.tx"'),
+]
+
+
+def run(command, timeout=None):
+    return subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
+
+
+def build():
+    if run(["cmake", "--preset", "default"]).returncode != 0:
+        return False
+    return run(["cmake", "--build", "--preset", "default", "-j2"]).returncode == 0
+
+
+last_failure = [""]  # ctest's output of the last failed run
+
+
+def ctest(*options):
+    """The failed tests' names, or None for a pass; a hang counts as a failure."""
+    try:
+        result = run(["ctest", "--preset", "default", *options], timeout=TEST_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        return ["(timeout)"]
+    if result.returncode == 0:
+        return None
+    output = result.stdout.decode(errors="replace")
+    last_failure[:] = [output]
+    return re.findall(r"Test +#\d+: (\S+) \.*\**(?:Failed|Timeout|Exception)", output) or [output[-3000:]]
+
+
+def tests_fail():
+    """The tests that notice the tree's fault, or None. A test that fails
+    once but passes when run again (a machine under load) does not count."""
+    failed = ctest("--stop-on-failure")
+    if failed is None or failed == ["(timeout)"]:
+        return failed
+    return ctest("--rerun-failed")
+
+
+def try_mutation(number, path, old, new):
+    full = os.path.join(ROOT, path)
+    with open(full, encoding="utf-8") as f:
+        original = f.read()
+    if original.count(old) != 1:
+        return "n/a", ""
+    try:
+        with open(full, "w", encoding="utf-8") as f:
+            f.write(original.replace(old, new))
+        if not build():
+            return "no build", ""
+        failed = tests_fail()
+        if failed:
+            # What the tests said, to tell a real catch from a test gone wrong.
+            os.makedirs(LOG_FOLDER, exist_ok=True)
+            with open(os.path.join(LOG_FOLDER, f"{number}.log"), "w") as f:
+                f.write(last_failure[0])
+        return ("caught", " ".join(failed)) if failed else ("NOT CAUGHT", "")
+    finally:
+        with open(full, "w", encoding="utf-8") as f:
+            f.write(original)
+
+
+def chosen(selectors):
+    picked = []
+    for number, mutation in enumerate(MUTATIONS, 1):
+        if not selectors or any(s == str(number) or (not s.isdigit() and s in mutation[0]) for s in selectors):
+            picked.append((number, mutation))
+    return picked
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("selectors", nargs="*", help="mutation numbers or words of their descriptions")
+    parser.add_argument("--list", action="store_true", help="print the table and stop")
+    options = parser.parse_args()
+    picked = chosen(options.selectors)
+    if options.list:
+        for number, (what, path, _, _) in picked:
+            print(f"{number:3}  {what}  ({path})")
+        return 0
+    if not build():
+        print("the unchanged tree does not build")
+        return 2
+    failed = tests_fail()
+    if failed:
+        print(last_failure[0][-5000:])
+        print(f"the unchanged tree fails {' '.join(failed)}: no mutation would tell anything")
+        return 2
+    results = []
+    for number, (what, path, old, new) in picked:
+        started = time.monotonic()
+        outcome, by = try_mutation(number, path, old, new)
+        results.append(outcome)
+        by = f", by {by[:200]}" if by else ""
+        print(f"{number:3}  {outcome:10}  {what}  ({path}, {time.monotonic() - started:.0f} s{by})", flush=True)
+    build()  # leave the build as the tree is
+    counted = [r for r in results if r in ("caught", "NOT CAUGHT")]
+    caught = counted.count("caught")
+    if counted:
+        print(f"{caught} of {len(counted)} caught ({100 * caught / len(counted):.0f}%), "
+              f"{results.count('n/a')} n/a, {results.count('no build')} no build")
+    return 0 if caught == len(counted) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
