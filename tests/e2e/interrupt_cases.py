@@ -23,6 +23,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from hdb_reader import HdbError, read_hdb  # noqa: E402
+from strace_log import traced_run  # noqa: E402
 
 MAX_TEXT = 65535 * 1024
 TEXT = bytes((i * 31 + (i >> 10)) % 251 for i in range(700_000))  # three chunks of 256 KiB, three writes
@@ -104,16 +105,11 @@ def count_calls(tool, work, files, environment):
     """How often a normal run makes each system call, and whether it asks for
     an unnamed file (O_TMPFILE)."""
     scratch = make_folder(work, files)
-    log = scratch + ".strace"
     try:
-        subprocess.run(["strace", "-f", "-o", log, "-e", "trace=" + ",".join(SYSCALLS), tool,
-                        "book.txt"], cwd=scratch, env=environment, capture_output=True, timeout=120, check=True)
-        with open(log) as f:
-            lines = f.read().splitlines()
+        ran, lines = traced_run([tool, "book.txt"], scratch, environment, ",".join(SYSCALLS), timeout=120)
+        ran.check_returncode()
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
-        if os.path.exists(log):
-            os.remove(log)
     counts = {call: sum(1 for line in lines if re.match(rf"\d+\s+{call}\(", line)) for call in SYSCALLS}
     return counts, any("O_TMPFILE" in line for line in lines)
 

@@ -26,6 +26,7 @@ from dataclasses import dataclass, field, replace
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from hdb_reader import HdbError, read_hdb  # noqa: E402
+from strace_log import traced_run  # noqa: E402
 
 MAX_TEXT = 65535 * 1024
 NOBODY = 65534
@@ -651,16 +652,10 @@ def calls_before_new_file(fault, command, case, scratch, environment):
     run in a copy of the folder, with each descriptor's path shown."""
     trial = scratch + ".trial"
     shutil.copytree(scratch, trial, symlinks=True)
-    log = trial + ".log"
     try:
-        ran = subprocess.run(["strace", "-f", "-qq", "-y", "-o", log, "-e", f"trace={fault.calls}"] + command
-                             + case.args, cwd=trial, env=environment, input=b"", capture_output=True, timeout=300)
-        with open(log) as f:
-            calls = f.read().splitlines()
+        ran, calls = traced_run(command + case.args, trial, environment, fault.calls, options=("-qq", "-y"))
     finally:
         shutil.rmtree(trial, ignore_errors=True)
-        if os.path.exists(log):
-            os.remove(log)
     seen = {}
     for line in calls:
         call = re.match(r"(?:\d+ +)?(\w+)\((.*)", line)  # a process id first when there are several
