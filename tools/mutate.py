@@ -35,35 +35,35 @@ BATCH = "src/cli/batch_mode.cpp"
 LISTING = "src/cli/directory_listing_posix.cpp"
 DESKTOP = "src/gui/desktop_posix.cpp"
 
-MOVE_INTO_PLACE = """    if (!fs::replaceFile(temporary, target)) {
-        fs::removeFile(temporary);
-        report("error: file not created\\r\\n");
-        return false;
+COMMIT = """    switch (outputFile.commit()) {
+        case fs::PendingFile::CommitResult::committed: break;
+        case fs::PendingFile::CommitResult::notWritten: report("error: file not written: %s\\r\\n", target); return false;
+        case fs::PendingFile::CommitResult::notPlaced: report("error: file not created\\r\\n"); return false;
     }
     output = target;
     report("%s converted.\\n", output);"""
+RENAME_INTO_PLACE = """        if (::rename(temporary_.c_str(), name_.c_str()) != 0) {
+            discard();"""
 
 # (description, file, old text, new text)
 MUTATIONS = [
     # The move into place.
-    ("failed move keeps the temporary", CONVERTER, MOVE_INTO_PLACE,
-     MOVE_INTO_PLACE.replace("        fs::removeFile(temporary);\n", "")),
-    ("success line before the move", CONVERTER, MOVE_INTO_PLACE,
-     '    report("%s converted.\\n", target);\n'
-     + MOVE_INTO_PLACE.replace('\n    report("%s converted.\\n", output);', "")),
-    ("failed move reported as success", CONVERTER, MOVE_INTO_PLACE,
-     MOVE_INTO_PLACE.replace('report("error: file not created\\r\\n");\n        return false;',
-                             'output = target;\n        report("%s converted.\\n", output);\n        return true;')),
+    ("failed move keeps the temporary", FILE_SYSTEM, RENAME_INTO_PLACE,
+     RENAME_INTO_PLACE.replace("discard();", "file_.close();")),
+    ("success line before the move", CONVERTER, COMMIT,
+     '    report("%s converted.\\n", target);\n' + COMMIT.replace('\n    report("%s converted.\\n", output);', "")),
+    ("failed move reported as success", CONVERTER,
+     'case fs::PendingFile::CommitResult::notPlaced: report("error: file not created\\r\\n"); return false;',
+     "case fs::PendingFile::CommitResult::notPlaced: break;"),
     ("no name check before writing", CONVERTER, "if (existing.kind != fs::PathKind::missing) {",
      "if (existing.kind != fs::PathKind::missing && existing.kind != fs::PathKind::impossibleName) {"),
     ("over-long name counts as missing", FILE_SYSTEM, "errno == ENAMETOOLONG ? PathKind::impossibleName",
      "false ? PathKind::impossibleName"),
     # Errors while streaming and closing.
-    ("close error ignored", CONVERTER, "if (streamed != StreamResult::done || !closed) {",
-     "if (streamed != StreamResult::done) {"),
-    ("failed write keeps the temporary", CONVERTER,
-     "        fs::removeFile(temporary);\n        if (streamed == StreamResult::readFailed)",
-     "        if (streamed == StreamResult::readFailed)"),
+    ("close error ignored", FILE_SYSTEM, "if (duplicate >= 0 && ::close(duplicate) != 0) {",
+     "if (duplicate >= 0 && ::close(duplicate) != 0 && false) {"),
+    ("failed write keeps the temporary", FILE_SYSTEM, "    ::unlink(temporary_.c_str());\n    temporaryExists = 0;",
+     "    temporaryExists = 0;"),
     ("read failure reported as a write failure", CONVERTER, "if (streamed == StreamResult::readFailed) report(",
      "if (streamed != StreamResult::readFailed) report("),
     ("short read ignored by the converter", CONVERTER,
@@ -88,8 +88,8 @@ MUTATIONS = [
     ("same file not noticed", CONVERTER,
      "existing.id == inputId || (input.id(reopenedId) && existing.id == reopenedId)", "false"),
     # The input.
-    ("output beside the input", CONVERTER, "const std::string target = outputName(base);",
-     "const std::string target = outputName(inputName);"),
+    ("output beside the input", CONVERTER, "const std::string target = outputName(base, syntax);",
+     "const std::string target = outputName(inputName, syntax);"),
     ("any kind of input opened", FILE_SYSTEM, "!S_ISREG(st.st_mode)", "S_ISDIR(st.st_mode)"),
     ("second opening's message names the text", CONVERTER, 'report("error: file not found\\r\\n");',
      'report("error: file not found: %s\\r\\n", inputName);'),
@@ -105,7 +105,7 @@ MUTATIONS = [
      "hdb::convertFile(name, output);"),
     ("batch takes only .txt", BATCH, "if (!namesTextFile(name) || isOutput) continue;",
      'if (name.find(".txt") == std::string::npos || isOutput) continue;'),
-    ("batch converts outputs", BATCH, 'const bool isOutput = name.ends_with(".hdb");', "const bool isOutput = false;"),
+    ("batch converts outputs", BATCH, "const bool isOutput = endsWithHdb(name);", "const bool isOutput = false;"),
     ("unlistable folder is success", BATCH,
      'std::printf("error: cannot list the current directory\\r\\n");\n        return ExitStatus::failure;',
      'std::printf("error: cannot list the current directory\\r\\n");\n        return ExitStatus::success;'),
@@ -122,8 +122,8 @@ MUTATIONS = [
      "if (pos + length > name.size()) return name.size() - pos;"),
     ("header name one byte short", FILE_NAMES, "if (next > MAX_HEADER_NAME_LENGTH) break;",
      "if (next >= MAX_HEADER_NAME_LENGTH) break;"),
-    ("four-character name keeps its extension", FILE_NAMES, "if (name.size() >= 4 && name[name.size() - 4] == '.')",
-     "if (name.size() > 4 && name[name.size() - 4] == '.')"),
+    ("four-character name keeps its extension", FILE_NAMES, "} else if (base.size() >= 4) {",
+     "} else if (base.size() > 4) {"),
     ("drive prefix not skipped", FILE_NAMES, "name.size() >= 2 && isDriveLetter(name[0]) && name[1] == ':'",
      "name.size() >= 2 && isDriveLetter(name[0]) && name[1] == ';'"),
     # The layout.
@@ -137,8 +137,8 @@ MUTATIONS = [
     # The interactive mode (the dialog's own tests cover these).
     ("cancel falls back to the terminal", DESKTOP, "if (answer == Answer::cancelled) return {};",
      "if (answer == Answer::cancelled) break;"),
-    ("root folder's file: wrong folder", DESKTOP, "std::max<std::size_t>(chosen.rfind('/'), 1)",
-     "std::max<std::size_t>(chosen.rfind('/'), 0)"),
+    ("root folder's file: wrong folder", DESKTOP, "std::max<std::size_t>(path.rfind('/'), 1)",
+     "std::max<std::size_t>(path.rfind('/'), 0)"),
     ("text filter broken", DESKTOP, '"--file-filter=Text Document Files (*.txt) | *.txt"',
      '"--file-filter=Text Document Files (*.txt) | *.tx"'),
 ]
