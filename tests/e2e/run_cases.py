@@ -82,6 +82,7 @@ class Socket:
 # System calls made to fail on demand by strace's fault injection, named
 # here alone so that a change in the calls the tool makes is one edit.
 MOVE_CALLS = "rename,renameat,renameat2,linkat"
+RENAME_CALLS = "rename,renameat,renameat2"  # the last step over an earlier output
 CLOSE_CALLS = "close"
 READ_CALLS = "read"  # natively and by Wine, for a file's data
 LIST_CALLS = "getdents64"
@@ -335,6 +336,8 @@ CASES = [
     # system call itself.
     Case("the move into place fails", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": Text(b"old")},
          "error: file not created\r\n", 1, platforms=("posix",), fault=Fault(MOVE_CALLS, "error=EIO")),
+    Case("the rename over an earlier output fails", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": Text(b"old")},
+         "error: file not created\r\n", 1, platforms=("posix",), fault=Fault(RENAME_CALLS, "error=EIO")),
     Case("the second opening of the text fails", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": Text(b"old")},
          "error: file not found\r\n", 1, platforms=("posix",),
          fault=Fault(OPEN_CALLS, "error=EACCES", on="a.txt", nth=2)),
