@@ -135,6 +135,17 @@ def interrupted_case(tool, kind, setup, work, environment, number, call, nth):
         shutil.rmtree(scratch, ignore_errors=True)
 
 
+def replaced_output_problems(result, stdout, scratch, files, printed):
+    """What is wrong after a run that should have converted book.txt over
+    an earlier book.hdb."""
+    problems = [] if result.returncode == 0 else [f"exit status {result.returncode}"]
+    if result.stdout != stdout:
+        problems.append(f"stdout {result.stdout!r}")
+    if unchanged(os.path.join(scratch, "book.hdb"), EARLIER):
+        problems.append("book.hdb: the earlier output is still there")
+    return problems + folder_problems(scratch, files, "book.hdb", printed)
+
+
 def ignored_signal_case(tool, work, environment, number):
     """A signal the caller ignores (nohup) stays ignored: the handler that
     removes the temporary file is not put in its place."""
@@ -145,12 +156,7 @@ def ignored_signal_case(tool, work, environment, number):
         result = subprocess.run(["strace", "-f", "-o", "/dev/null", "-e", "trace=rename", "-e", injection, tool,
                                  "book.txt"], cwd=scratch, env=environment, capture_output=True, timeout=120,
                                 preexec_fn=lambda: signal.signal(number, signal.SIG_IGN))
-        problems = [] if result.returncode == 0 else [f"exit status {result.returncode}"]
-        if result.stdout != CONVERTED:
-            problems.append(f"stdout {result.stdout!r}")
-        if unchanged(os.path.join(scratch, "book.hdb"), EARLIER):
-            problems.append("book.hdb: the earlier output is still there")
-        return problems + folder_problems(scratch, files, "book.hdb", True)
+        return replaced_output_problems(result, CONVERTED, scratch, files, True)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 
@@ -230,12 +236,7 @@ def replacing_windows_case(command, work, environment):
     try:
         result = subprocess.run(command + ["book.txt"], cwd=scratch, env=environment, stdin=subprocess.DEVNULL,
                                 capture_output=True, timeout=300)
-        problems = [] if result.returncode == 0 else [f"exit status {result.returncode}"]
-        if result.stdout != CONVERTED.replace(b"\n", b"\r\n"):
-            problems.append(f"stdout {result.stdout!r}")
-        if unchanged(os.path.join(scratch, "book.hdb"), EARLIER):
-            problems.append("book.hdb: the earlier output is still there")
-        return problems + folder_problems(scratch, files, "book.hdb", False)
+        return replaced_output_problems(result, CONVERTED.replace(b"\n", b"\r\n"), scratch, files, False)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 
