@@ -1,4 +1,4 @@
-#include "gui/desktop_posix.h"
+#include "platform/desktop_posix.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "gui/open_file_record_win.h"
+#include "platform/open_file_record_win.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "hdb/file_system.h"
+#include "platform/file_system.h"
 #include "scratch_folder.h"
 
 namespace foliant::fs {

@@ -27,13 +27,13 @@ LOG_FOLDER = os.path.join(ROOT, "build", "default", "mutations")  # the tests' o
 TEST_TIMEOUT = 600  # seconds for one whole test run; a hang counts as caught
 
 CONVERTER = "src/hdb/converter.cpp"
-FILE_SYSTEM = "src/hdb/file_system_posix.cpp"
+FILE_SYSTEM = "src/platform/file_system_posix.cpp"
 FILE_NAMES = "src/hdb/file_names.cpp"
 FORMAT = "src/hdb/hdb_format.cpp"
 DISPATCH = "src/cli/dispatch.cpp"
 BATCH = "src/cli/batch_mode.cpp"
-LISTING = "src/cli/directory_listing_posix.cpp"
-DESKTOP = "src/gui/desktop_posix.cpp"
+LISTING = "src/platform/directory_listing_posix.cpp"
+DESKTOP = "src/platform/desktop_posix.cpp"
 
 COMMIT = """    switch (outputFile.commit()) {
         case fs::PendingFile::CommitResult::committed: break;

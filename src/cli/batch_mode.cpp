@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/directory_listing.h"
+#include "platform/directory_listing.h"
 #include "cli/dispatch.h"
 #include "hdb/converter.h"
 

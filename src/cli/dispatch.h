@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/console_window.h"
+#include "platform/console_window.h"
 #include "cli/exit_status.h"
 
 namespace foliant::cli {

@@ -1,7 +1,7 @@
 #include <span>
 
 #include "cli/dispatch.h"
-#include "hdb/file_system.h"
+#include "platform/file_system.h"
 
 int main(int argc, char** argv) {
     foliant::fs::prepareProcess();

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "cli/dispatch.h"
-#include "hdb/file_system.h"
-#include "hdb/windows_text.h"
+#include "platform/file_system.h"
+#include "platform/windows_text.h"
 
 // The C runtime of MinGW-w64 can expand wildcards in the arguments; the
 // tool must see "*.txt" as typed, as a Windows console program does.

@@ -1,6 +1,6 @@
 #include "gui/interactive_mode.h"
 
-#include "gui/desktop.h"
+#include "platform/desktop.h"
 #include "hdb/converter.h"
 
 namespace foliant::gui {

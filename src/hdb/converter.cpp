@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "hdb/console.h"
+#include "platform/console.h"
 #include "hdb/file_names.h"
-#include "hdb/file_system.h"
+#include "platform/file_system.h"
 #include "hdb/hdb_format.h"
 
 namespace foliant::hdb {

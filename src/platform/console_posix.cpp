@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "hdb/console.h"
+#include "platform/console.h"
 
 namespace foliant::console {
 

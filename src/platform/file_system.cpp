@@ -1,6 +1,6 @@
 // What File and PendingFile do the same way on every platform; the rest is
 // in file_system_posix.cpp and file_system_win.cpp.
-#include "hdb/file_system.h"
+#include "platform/file_system.h"
 
 #include <random>
 

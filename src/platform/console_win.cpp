@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "hdb/console.h"
-#include "hdb/windows_text.h"
+#include "platform/console.h"
+#include "platform/windows_text.h"
 
 namespace foliant::console {
 namespace {

@@ -5,8 +5,8 @@
 #include <csignal>
 
 #include "hdb/file_names.h"
-#include "hdb/file_system.h"
-#include "hdb/unnamed_file.h"
+#include "platform/file_system.h"
+#include "platform/unnamed_file.h"
 
 namespace foliant::fs {
 namespace {

@@ -1,10 +1,10 @@
-#include "hdb/windows_text.h"
+#include "platform/windows_text.h"
 
 #include <windows.h>
 
 #include "hdb/file_names.h"
 #include "hdb/hdb_format.h"
-#include "hdb/utf16.h"
+#include "platform/utf16.h"
 
 namespace foliant::win {
 namespace {

@@ -3,7 +3,7 @@
 #include <unistd.h>
 #include <cstdio>
 
-#include "hdb/unnamed_file.h"
+#include "platform/unnamed_file.h"
 
 namespace foliant::fs::unnamed {
 namespace {

@@ -2,7 +2,7 @@
 // tool that takes the named-file path on Linux.
 #include <cerrno>
 
-#include "hdb/unnamed_file.h"
+#include "platform/unnamed_file.h"
 
 namespace foliant::fs::unnamed {
 

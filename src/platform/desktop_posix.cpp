@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "gui/desktop.h"
-#include "gui/desktop_posix.h"
+#include "platform/desktop.h"
+#include "platform/desktop_posix.h"
 
 // POSIX declares environ in no header; glibc does so in <unistd.h>.
 extern char** environ;  // NOLINT(readability-redundant-declaration)

@@ -1,7 +1,7 @@
 #include <dirent.h>
 #include <cerrno>
 
-#include "cli/directory_listing.h"
+#include "platform/directory_listing.h"
 
 namespace foliant::cli {
 

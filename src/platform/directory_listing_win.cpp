@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "cli/directory_listing.h"
-#include "hdb/windows_text.h"
+#include "platform/directory_listing.h"
+#include "platform/windows_text.h"
 
 namespace foliant::cli {
 

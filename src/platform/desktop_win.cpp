@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "gui/desktop.h"
-#include "gui/open_file_record_win.h"
-#include "hdb/windows_text.h"
+#include "platform/desktop.h"
+#include "platform/open_file_record_win.h"
+#include "platform/windows_text.h"
 
 namespace foliant::gui {
 namespace {

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "hdb/file_names.h"
-#include "hdb/file_system.h"
-#include "hdb/windows_text.h"
+#include "platform/file_system.h"
+#include "platform/windows_text.h"
 
 namespace foliant::fs {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "cli/console_window.h"
+#include "platform/console_window.h"
 
 namespace foliant::cli {
 
