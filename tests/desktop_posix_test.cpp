@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace foliant::gui {
+namespace foliant::desktop {
 namespace {
 
 TEST(DesktopPosix, FolderOfAChosenFile) {
@@ -19,4 +19,4 @@ TEST(DesktopPosix, FolderOfAChosenFile) {
 }
 
 }  // namespace
-}  // namespace foliant::gui
+}  // namespace foliant::desktop

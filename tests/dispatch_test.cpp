@@ -70,7 +70,7 @@ TEST(Dispatch, WaitsBeforeClosingOnlyAfterAFailureInItsOwnConsole) {
         {0, RunOutcome::failed, true, false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(waitsBeforeClosing(ConsoleUse{c.processCount, c.streamsRedirected}, c.outcome), c.waits)
+        EXPECT_EQ(waitsBeforeClosing(console::ConsoleUse{c.processCount, c.streamsRedirected}, c.outcome), c.waits)
             << c.processCount << " processes, redirected " << c.streamsRedirected << ", outcome "
             << static_cast<int>(c.outcome);
 }

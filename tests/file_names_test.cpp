@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/utf16.h"
+
 namespace foliant::hdb {
 namespace {
 
@@ -16,7 +18,7 @@ std::size_t shiftJisLikeLength(std::string_view name, std::size_t pos) {
 
 TEST(FileNames, OutputName) {
     const PathSyntax posix = posixPathSyntax();
-    const PathSyntax windows = windowsPathSyntax(utf8CharacterLength);
+    const PathSyntax windows = windowsPathSyntax(text::utf8CharacterLength);
     const struct {
         const char* base;
         const char* output;

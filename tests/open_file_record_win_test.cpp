@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace foliant::gui {
+namespace foliant::desktop {
 namespace {
 
 TEST(OpenFileRecord, FieldByField) {
@@ -50,4 +50,4 @@ TEST(OpenFileRecord, FieldByField) {
 }
 
 }  // namespace
-}  // namespace foliant::gui
+}  // namespace foliant::desktop

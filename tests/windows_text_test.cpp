@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "hdb/file_names.h"
+
 namespace foliant::win {
 namespace {
 
@@ -55,17 +57,17 @@ TEST(WindowsText, HeaderNameKeepsWholeDoubleByteCharacters) {
         {JAPANESE, std::string(29, 'a') + "\xE8\xA1\xA8" + "b", std::string(29, 'a') + "\x95\x5C"},
     };
     for (const auto& c : cases) {
-        const std::string header = headerNameInCodePage(c.base, c.codePage);
+        const std::string header = hdb::headerNameInCodePage(c.base, c.codePage);
         EXPECT_EQ(header, c.header) << c.codePage << " " << c.base;
         EXPECT_LE(header.size(), 31u);
     }
 }
 
-TEST(WindowsText, FrontThatFits) {
-    EXPECT_EQ(frontThatFits("\x93\xFA\x93\xFA", 3, JAPANESE), "\x93\xFA");
-    EXPECT_EQ(frontThatFits("\x93\xFA\x93\xFA", 4, JAPANESE), "\x93\xFA\x93\xFA");
-    EXPECT_EQ(frontThatFits("ab\x93", 3, JAPANESE), "ab\x93");  // a lone lead byte at the end is one byte
-    EXPECT_EQ(frontThatFits("\x93\xFA\x93\xFA", 3, WESTERN), "\x93\xFA\x93");
+TEST(WindowsText, CodePageCharacterLength) {
+    EXPECT_EQ(codePageCharacterLength("\x93\xFA\x93\xFA", 0, JAPANESE), 2u);
+    EXPECT_EQ(codePageCharacterLength("\x95\x5C", 0, JAPANESE), 2u);  // the trail byte is '\'
+    EXPECT_EQ(codePageCharacterLength("ab\x93", 2, JAPANESE), 1u);    // a lone lead byte at the end is one byte
+    EXPECT_EQ(codePageCharacterLength("\x93\xFA", 0, WESTERN), 1u);
 }
 
 TEST(WindowsText, LongPathForm) {

@@ -1,13 +1,13 @@
 #include "cli/batch_mode.h"
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/directory_listing.h"
-#include "cli/dispatch.h"
 #include "hdb/converter.h"
+#include "hdb/file_names.h"
+#include "platform/console.h"
+#include "platform/directory_listing.h"
 
 namespace foliant::cli {
 namespace {
@@ -31,15 +31,15 @@ ExitStatus runBatchMode() {
     // The whole listing is read first, so files this run creates are never
     // taken by it.
     std::vector<std::string> names;
-    if (!listCurrentDirectory(names)) {
-        std::printf("error: cannot list the current directory\r\n");
+    if (!fs::listCurrentDirectory(names)) {
+        console::print("error: cannot list the current directory\r\n");
         return ExitStatus::failure;
     }
     for (const std::string& name : names) {
         // Outputs are skipped: converting one would replace it by a wrapped
         // copy of itself.
         const bool isOutput = endsWithHdb(name);
-        if (!namesTextFile(name) || isOutput) continue;
+        if (!hdb::namesTextFile(name) || isOutput) continue;
         std::string output;
         if (!hdb::convertFile(name, output)) return ExitStatus::failure;
     }

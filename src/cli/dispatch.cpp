@@ -6,13 +6,15 @@
 #include "cli/usage.h"
 #include "gui/interactive_mode.h"
 #include "hdb/converter.h"
+#include "hdb/file_names.h"
+#include "platform/process.h"
 
 namespace foliant::cli {
 
 namespace {
 
 RunOutcome runSingleFileMode(std::span<const char* const> arguments) {
-    for (const std::string_view input : singleFileInputs(arguments, shellExpandsPatterns())) {
+    for (const std::string_view input : singleFileInputs(arguments, process::shellExpandsPatterns())) {
         std::string output;
         if (!hdb::convertFile(std::string(input), output)) return RunOutcome::failed;
     }
@@ -30,14 +32,10 @@ RunOutcome runInteractiveMode() {
 
 }  // namespace
 
-bool namesTextFile(std::string_view name) {
-    return name.find(".txt") != std::string_view::npos || name.find(".TXT") != std::string_view::npos;
-}
-
 RunMode chooseMode(std::span<const char* const> arguments) {
     if (arguments.empty()) return RunMode::interactive;
     const std::string_view first = arguments[0];
-    if (namesTextFile(first)) return RunMode::singleFile;
+    if (hdb::namesTextFile(first)) return RunMode::singleFile;
     if (first == "all") return RunMode::batch;
     return RunMode::usage;
 }
@@ -48,11 +46,11 @@ std::vector<std::string_view> singleFileInputs(std::span<const char* const> argu
     inputs.emplace_back(arguments[0]);
     if (!shellExpandsPatterns) return inputs;
     for (const std::string_view further : arguments.subspan(1))
-        if (namesTextFile(further)) inputs.push_back(further);
+        if (hdb::namesTextFile(further)) inputs.push_back(further);
     return inputs;
 }
 
-bool waitsBeforeClosing(const ConsoleUse& console, RunOutcome outcome) {
+bool waitsBeforeClosing(const console::ConsoleUse& console, RunOutcome outcome) {
     return outcome == RunOutcome::failed && console.processCount == 1 && !console.streamsRedirected;
 }
 
@@ -72,7 +70,7 @@ RunOutcome runMode(std::span<const char* const> arguments) {
 
 ExitStatus run(std::span<const char* const> arguments) {
     const RunOutcome outcome = runMode(arguments);
-    if (waitsBeforeClosing(currentConsoleUse(), outcome)) waitForTheUserToClose();
+    if (waitsBeforeClosing(console::currentConsoleUse(), outcome)) console::waitForTheUserToClose();
     return exitStatusOf(outcome);
 }
 

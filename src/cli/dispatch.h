@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/console_window.h"
 #include "cli/exit_status.h"
+#include "platform/console.h"
 
 namespace foliant::cli {
 
@@ -15,10 +15,6 @@ enum class RunMode { usage, interactive, singleFile, batch };
 // How a run ended: a cancel ends with the failure status too, but is no
 // failure the user has to read about.
 enum class RunOutcome { succeeded, cancelled, failed };
-
-// True when `name` contains ".txt" or ".TXT" anywhere; other spellings
-// such as ".Txt" do not count.
-bool namesTextFile(std::string_view name);
 
 // Only the first argument after the program name counts.
 RunMode chooseMode(std::span<const char* const> arguments);
@@ -30,7 +26,7 @@ std::vector<std::string_view> singleFileInputs(std::span<const char* const> argu
 
 // A failure in a console window opened just for this run would vanish with
 // the window: then the run waits before it ends.
-bool waitsBeforeClosing(const ConsoleUse& console, RunOutcome outcome);
+bool waitsBeforeClosing(const console::ConsoleUse& console, RunOutcome outcome);
 
 ExitStatus exitStatusOf(RunOutcome outcome);
 

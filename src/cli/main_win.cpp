@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cli/dispatch.h"
-#include "platform/file_system.h"
+#include "platform/process.h"
 #include "platform/windows_text.h"
 
 // The C runtime of MinGW-w64 can expand wildcards in the arguments; the
@@ -14,7 +14,7 @@
 int _dowildcard = 0;
 
 int wmain(int argc, wchar_t** argv) {
-    foliant::fs::prepareProcess();
+    foliant::process::prepare();
     std::vector<std::string> names;
     for (int i = 1; i < argc; ++i) names.push_back(foliant::win::narrow(argv[i]));
     std::vector<const char*> arguments;

@@ -1,7 +1,7 @@
 #include "gui/interactive_mode.h"
 
-#include "platform/desktop.h"
 #include "hdb/converter.h"
+#include "platform/desktop.h"
 
 namespace foliant::gui {
 
@@ -15,7 +15,7 @@ InteractiveOutcome runInteractiveMode(const Desktop& desktop) {
 }
 
 InteractiveOutcome runInteractiveMode() {
-    return runInteractiveMode(Desktop{askForFileName, openWithAssociatedProgram});
+    return runInteractiveMode(Desktop{desktop::askForFileName, desktop::openWithAssociatedProgram});
 }
 
 }  // namespace foliant::gui

@@ -5,10 +5,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/console.h"
 #include "hdb/file_names.h"
-#include "platform/file_system.h"
 #include "hdb/hdb_format.h"
+#include "platform/console.h"
+#include "platform/file_system.h"
 
 namespace foliant::hdb {
 namespace {

@@ -1,35 +1,22 @@
 #include "hdb/file_names.h"
 
+#include <utility>
 #include <vector>
 
 #include "hdb/hdb_format.h"
+#include "platform/utf16.h"
 
 namespace foliant::hdb {
 namespace {
-
-bool isContinuationByte(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 bool isDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 }  // namespace
 
-std::size_t utf8CharacterLength(std::string_view name, std::size_t pos) {
-    const auto lead = static_cast<unsigned char>(name[pos]);
-    std::size_t length = 1;
-    if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-    else if (lead >= 0xE0) length = lead <= 0xEF ? 3 : 1;
-    else if (lead >= 0xC2) length = 2;
-    if (pos + length > name.size()) return 1;
-    // A malformed sequence counts byte by byte.
-    for (std::size_t i = 1; i < length; ++i)
-        if (!isContinuationByte(static_cast<unsigned char>(name[pos + i]))) return 1;
-    return length;
-}
+PathSyntax posixPathSyntax() { return PathSyntax{false, false, text::utf8CharacterLength}; }
 
-PathSyntax posixPathSyntax() { return PathSyntax{false, false, utf8CharacterLength}; }
-
-PathSyntax windowsPathSyntax(std::size_t (*characterLength)(std::string_view, std::size_t)) {
-    return PathSyntax{true, true, characterLength, true};
+PathSyntax windowsPathSyntax(CharacterLength characterLength) {
+    return PathSyntax{true, true, std::move(characterLength), true};
 }
 
 std::string_view baseName(std::string_view name, const PathSyntax& syntax) {
@@ -68,6 +55,10 @@ std::string outputName(std::string_view base, const PathSyntax& syntax) {
     std::string name(base);
     if (fourthLast < base.size() && base[fourthLast] == '.') name.resize(fourthLast);
     return name + ".hdb";
+}
+
+bool namesTextFile(std::string_view name) {
+    return name.find(".txt") != std::string_view::npos || name.find(".TXT") != std::string_view::npos;
 }
 
 }  // namespace foliant::hdb

@@ -4,16 +4,19 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
 namespace foliant::hdb {
 
+// Bytes of the character that starts at `pos` (at least 1, never past the end).
+using CharacterLength = std::function<std::size_t(std::string_view name, std::size_t pos)>;
+
 struct PathSyntax {
     bool backslashSeparates = false;
     bool driveLetterPrefix = false;  // "C:book.txt" names book.txt on drive C
-    // Bytes of the character that starts at `pos` (at least 1, never past the end).
-    std::size_t (*characterLength)(std::string_view name, std::size_t pos) = nullptr;
+    CharacterLength characterLength;
     // The output rule's "fourth-last character": Windows counts characters
     // of the Unicode name; POSIX counts bytes, as it always has.
     bool outputRuleCountsCharacters = false;
@@ -24,14 +27,15 @@ PathSyntax posixPathSyntax();
 // '\', '/' and a drive prefix separate. The tool carries Windows names as
 // UTF-8, but `characterLength` may also be a double-byte code page's, whose
 // trail byte may look like '\'.
-PathSyntax windowsPathSyntax(std::size_t (*characterLength)(std::string_view, std::size_t));
+PathSyntax windowsPathSyntax(CharacterLength characterLength);
 // The syntax of the platform this build runs on.
 PathSyntax nativePathSyntax();
 // The header's name field for `base` on this platform: the longest front
 // that fits 31 bytes, on Windows in the ANSI code page.
 std::string nativeHeaderName(std::string_view base);
-
-std::size_t utf8CharacterLength(std::string_view name, std::size_t pos);
+// Windows builds: the header's name field for a UTF-8 base name, in
+// `codePage` (0 for the ANSI code page).
+std::string headerNameInCodePage(std::string_view utf8Base, unsigned codePage);
 
 // The part after the last directory separator (the whole name if none).
 std::string_view baseName(std::string_view name, const PathSyntax& syntax);
@@ -42,5 +46,9 @@ std::string_view headerName(std::string_view base, const PathSyntax& syntax);
 
 // "x.abc" -> "x.hdb"; otherwise ".hdb" is appended: "ab" -> "ab.hdb".
 std::string outputName(std::string_view base, const PathSyntax& syntax);
+
+// True when `name` contains ".txt" or ".TXT" anywhere; other spellings
+// such as ".Txt" do not count.
+bool namesTextFile(std::string_view name);
 
 }  // namespace foliant::hdb

@@ -1,3 +1,6 @@
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "platform/console.h"
@@ -5,5 +8,23 @@
 namespace foliant::console {
 
 void print(std::string_view text) { (void)std::fwrite(text.data(), 1, text.size(), stdout); }
+
+ConsoleUse currentConsoleUse() {
+    const bool redirected = ::isatty(STDIN_FILENO) == 0 || ::isatty(STDOUT_FILENO) == 0;
+    // A terminal emulator (or a desktop entry with Terminal=true) starts the
+    // program as its session's leader; a shell leads its own session and
+    // starts programs inside it.
+    const pid_t sessionLeader = ::tcgetsid(STDIN_FILENO);
+    const unsigned count = sessionLeader < 0 ? 0U : sessionLeader == ::getpid() ? 1U : 2U;
+    return ConsoleUse{count, redirected};
+}
+
+void waitForTheUserToClose() {
+    print("Press Enter to close this window.\n");
+    (void)std::fflush(stdout);
+    // Keys pressed before the message was shown do not count.
+    (void)::tcflush(STDIN_FILENO, TCIFLUSH);
+    for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {}
+}
 
 }  // namespace foliant::console

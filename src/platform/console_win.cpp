@@ -30,7 +30,6 @@ bool writeToConsole(HANDLE console, std::string_view text) {
         if (c == L'\n') wide += L'\r';
         wide += c;
     }
-    std::fflush(stdout);  // what printf wrote before comes first
     for (std::size_t done = 0; done < wide.size();) {
         DWORD written = 0;
         const auto count = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
@@ -49,6 +48,38 @@ void print(std::string_view text) {
     // writes every LF as CR LF, as it always has.
     const std::string bytes = win::toCodePage(win::widen(text), 0);
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+namespace {
+
+bool isConsole(DWORD stream) {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(stream), &mode) != 0;
+}
+
+}  // namespace
+
+ConsoleUse currentConsoleUse() {
+    // The count comes back even when the list does not fit.
+    DWORD processes[2];
+    const DWORD count = GetConsoleProcessList(processes, 2);
+    return ConsoleUse{count, !isConsole(STD_INPUT_HANDLE) || !isConsole(STD_OUTPUT_HANDLE)};
+}
+
+void waitForTheUserToClose() {
+    print("Press any key to close this window.\n");
+    std::fflush(stdout);
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    // One key, unechoed and without waiting for Enter, as cmd's "pause"
+    // reads it; keys pressed before the message was shown do not count.
+    DWORD mode = 0;
+    GetConsoleMode(input, &mode);
+    SetConsoleMode(input, 0);
+    FlushConsoleInputBuffer(input);
+    wchar_t key = 0;
+    DWORD got = 0;
+    ReadConsoleW(input, &key, 1, &got, nullptr);
+    SetConsoleMode(input, mode);
 }
 
 }  // namespace foliant::console

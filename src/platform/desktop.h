@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace foliant::gui {
+namespace foliant::desktop {
 
 // Asks the user for one file to convert; empty when the user cancels. The
 // current directory is left at the folder the file was chosen in (the
@@ -14,4 +14,4 @@ std::string askForFileName();
 // Opens `path` with the program associated with its type, without waiting.
 void openWithAssociatedProgram(const std::string& path);
 
-}  // namespace foliant::gui
+}  // namespace foliant::desktop

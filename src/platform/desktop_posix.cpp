@@ -11,13 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/desktop.h"
 #include "platform/desktop_posix.h"
 
 // POSIX declares environ in no header; glibc does so in <unistd.h>.
 extern char** environ;  // NOLINT(readability-redundant-declaration)
 
-namespace foliant::gui {
+namespace foliant::desktop {
 namespace {
 
 #ifdef __APPLE__
@@ -108,7 +109,7 @@ Answer runChooser(const std::vector<std::string>& command, std::string& chosen) 
 // One line from standard input; an empty line or the end of input is a cancel.
 std::string askOnTerminal() {
     if (::isatty(STDIN_FILENO) != 0) {
-        std::printf("File to convert: ");
+        console::print("File to convert: ");
         (void)std::fflush(stdout);
     }
     std::string line;
@@ -173,4 +174,4 @@ void openWithAssociatedProgram(const std::string& path) {
     waitFor(child);
 }
 
-}  // namespace foliant::gui
+}  // namespace foliant::desktop

@@ -3,10 +3,10 @@
 
 #include <string>
 
-namespace foliant::gui {
+namespace foliant::desktop {
 
 // The folder an absolute path's file is in: "/a" for "/a/x.txt", "/" for
 // "/x.txt".
 std::string folderOf(const std::string& path);
 
-}  // namespace foliant::gui
+}  // namespace foliant::desktop

@@ -12,7 +12,7 @@
 #include "platform/open_file_record_win.h"
 #include "platform/windows_text.h"
 
-namespace foliant::gui {
+namespace foliant::desktop {
 namespace {
 
 // The shell and the dialog expect COM on the calling thread, apartment-threaded.
@@ -60,4 +60,4 @@ void openWithAssociatedProgram(const std::string& path) {
     ShellExecuteW(nullptr, L"open", win::widen(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-}  // namespace foliant::gui
+}  // namespace foliant::desktop

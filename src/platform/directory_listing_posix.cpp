@@ -3,7 +3,7 @@
 
 #include "platform/directory_listing.h"
 
-namespace foliant::cli {
+namespace foliant::fs {
 
 bool listCurrentDirectory(std::vector<std::string>& names) {
     DIR* directory = ::opendir(".");
@@ -22,4 +22,4 @@ bool listCurrentDirectory(std::vector<std::string>& names) {
     return complete;
 }
 
-}  // namespace foliant::cli
+}  // namespace foliant::fs

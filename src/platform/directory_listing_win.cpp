@@ -3,7 +3,7 @@
 #include "platform/directory_listing.h"
 #include "platform/windows_text.h"
 
-namespace foliant::cli {
+namespace foliant::fs {
 
 bool listCurrentDirectory(std::vector<std::string>& names) {
     // The wide search: an ANSI one gives '?' for a character the code page
@@ -19,4 +19,4 @@ bool listCurrentDirectory(std::vector<std::string>& names) {
     return complete;
 }
 
-}  // namespace foliant::cli
+}  // namespace foliant::fs

@@ -19,10 +19,6 @@ File& File::operator=(File&& other) noexcept {
 
 File::~File() { close(); }
 
-PendingFile::~PendingFile() { discard(); }
-
-bool PendingFile::writeAll(const void* buffer, std::size_t count) { return file_.writeAll(buffer, count); }
-
 std::string freshTemporaryName() {
     // Seeded once: "all" may need one of these per text.
     static std::mt19937_64 engine{std::random_device{}()};

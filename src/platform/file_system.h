@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace foliant::fs {
@@ -32,6 +33,8 @@ PathStatus inspectPath(const std::string& path);
 class File {
 public:
     File() = default;
+    // Takes over an open handle (a file descriptor on POSIX).
+    explicit File(std::intptr_t nativeHandle) : handle_(nativeHandle) {}
     File(File&& other) noexcept;
     File& operator=(File&& other) noexcept;
     File(const File&) = delete;
@@ -50,25 +53,31 @@ public:
     bool writeAll(const void* buffer, std::size_t count);
     // Reports errors that surface only at close.
     bool close();
+    std::intptr_t nativeHandle() const { return handle_; }
 
 private:
-    friend class PendingFile;
     std::intptr_t handle_ = -1;
 };
 
 // A new file that takes its name only once it is complete, so that a run
-// stopped at any point leaves nothing behind. Linux keeps it unnamed until
-// then (O_TMPFILE); Windows marks it for deletion until then, which the
-// system carries out however the process ends. Elsewhere, and where those are
-// refused, it has a hidden temporary name that SIGINT, SIGTERM, SIGHUP and
-// SIGPIPE remove before the process ends by the same signal; SIGKILL there
-// leaves it. One at a time per process.
+// stopped at any point leaves nothing behind.
+//
+//   empty --create()--> pending --writeAll()--> pending
+//   pending --commit()--> empty: the file has its name (committed), or nothing
+//                         of it is left (notWritten, notPlaced)
+//   pending --discard() or destructor--> empty, nothing of it left
+//
+// While pending, the file has no name others see: Linux keeps it unnamed
+// (O_TMPFILE); Windows marks it for deletion, which the system carries out
+// however the process ends. Elsewhere, and where those are refused, it has a
+// hidden temporary name that SIGINT, SIGTERM, SIGHUP and SIGPIPE remove
+// before the process ends by the same signal; SIGKILL there leaves it. One at
+// a time per process: the signal handlers know one name.
 class PendingFile {
 public:
-    PendingFile() = default;
+    PendingFile();
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
-    // Discards the file unless it was committed.
     ~PendingFile();
 
     // Creates the file that is to become `name`, a name in the current folder.
@@ -88,18 +97,12 @@ public:
     void discard();
 
 private:
-    File file_;
-    std::string name_;
-    std::string temporary_;        // the name it has until commit(), if any
-    bool removedOnClose_ = false;  // unnamed, or marked for deletion
+    struct State;  // each platform's own, in its file_system_*.cpp
+    std::unique_ptr<State> state_;
 };
 
 // For the platform files: a hidden name for a temporary file in the current
 // folder, ".foliant-", 12 random hex digits and ".tmp", fresh each time.
 std::string freshTemporaryName();
-
-// Process-wide settings the converter relies on: on POSIX, a write past the
-// file-size limit must fail with EFBIG instead of killing the process.
-void prepareProcess();
 
 }  // namespace foliant::fs

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <csignal>
 
-#include "hdb/file_names.h"
 #include "platform/file_system.h"
 #include "platform/unnamed_file.h"
 
@@ -168,31 +167,46 @@ bool File::close() {
     return result == 0;
 }
 
+struct PendingFile::State {
+    File file;
+    std::string name;
+    std::string temporary;        // the name it has until commit(), if any
+    bool removedOnClose = false;  // unnamed (O_TMPFILE)
+};
+
+PendingFile::PendingFile() : state_(std::make_unique<State>()) {}
+
+PendingFile::~PendingFile() { discard(); }
+
+bool PendingFile::writeAll(const void* buffer, std::size_t count) { return state_->file.writeAll(buffer, count); }
+
 bool PendingFile::create(const std::string& name) {
     discard();
-    name_ = name;
+    State& s = *state_;
+    s.name = name;
     const int unnamedFile = unnamed::create();
     if (unnamedFile >= 0) {
-        file_.handle_ = unnamedFile;
-        removedOnClose_ = true;
+        s.file = File(unnamedFile);
+        s.removedOnClose = true;
         return true;
     }
-    return makeTemporary(temporary_, [this](const char* temporary) {
+    return makeTemporary(s.temporary, [&s](const char* temporary) {
         const int opened = ::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (opened >= 0) file_.handle_ = opened;
+        if (opened >= 0) s.file = File(opened);
         return opened >= 0;
     });
 }
 
 PendingFile::CommitResult PendingFile::commit() {
+    State& s = *state_;
     // Once it has its name, the last close only confirms what the flush found.
-    const auto closePlaced = [this] {
-        if (file_.close()) return CommitResult::committed;
-        ::unlink(name_.c_str());
+    const auto closePlaced = [&s] {
+        if (s.file.close()) return CommitResult::committed;
+        ::unlink(s.name.c_str());
         return CommitResult::notWritten;
     };
-    if (removedOnClose_) {
-        const int unnamedFile = fd(file_.handle_);
+    if (s.removedOnClose) {
+        const int unnamedFile = fd(s.file.nativeHandle());
         // Errors that surface only at close are found while it has no name:
         // closing a duplicate flushes as closing the file does (NFS, FUSE).
         const int duplicate = ::dup(unnamedFile);
@@ -202,46 +216,40 @@ PendingFile::CommitResult PendingFile::commit() {
         }
         // Named only now: straight by its own name when that is free, else by
         // a temporary name that is at once moved over the file of that name.
-        const bool placed = unnamed::link(unnamedFile, name_.c_str());
-        if (!placed && (errno != EEXIST || !makeTemporary(temporary_, [unnamedFile](const char* temporary) {
+        const bool placed = unnamed::link(unnamedFile, s.name.c_str());
+        if (!placed && (errno != EEXIST || !makeTemporary(s.temporary, [unnamedFile](const char* temporary) {
                             return unnamed::link(unnamedFile, temporary);
                         }))) {
             discard();
             return CommitResult::notPlaced;
         }
-        removedOnClose_ = false;
+        s.removedOnClose = false;
         if (placed) return closePlaced();
-    } else if (!file_.close()) {
+    } else if (!s.file.close()) {
         discard();
         return CommitResult::notWritten;
     }
     {
         const SignalsHeld held;
-        if (::rename(temporary_.c_str(), name_.c_str()) != 0) {
+        if (::rename(s.temporary.c_str(), s.name.c_str()) != 0) {
             discard();
             return CommitResult::notPlaced;
         }
         temporaryExists = 0;
-        temporary_.clear();
+        s.temporary.clear();
     }
     return closePlaced();
 }
 
 void PendingFile::discard() {
-    file_.close();  // an unnamed file goes with it
-    removedOnClose_ = false;
-    if (temporary_.empty()) return;
+    State& s = *state_;
+    s.file.close();  // an unnamed file goes with it
+    s.removedOnClose = false;
+    if (s.temporary.empty()) return;
     const SignalsHeld held;
-    ::unlink(temporary_.c_str());
+    ::unlink(s.temporary.c_str());
     temporaryExists = 0;
-    temporary_.clear();
+    s.temporary.clear();
 }
 
-void prepareProcess() { (void)std::signal(SIGXFSZ, SIG_IGN); }
-
 }  // namespace foliant::fs
-
-namespace foliant::hdb {
-PathSyntax nativePathSyntax() { return posixPathSyntax(); }
-std::string nativeHeaderName(std::string_view base) { return std::string(headerName(base, posixPathSyntax())); }
-}  // namespace foliant::hdb

@@ -4,14 +4,13 @@
 #include <cstring>
 #include <vector>
 
-#include "hdb/file_names.h"
 #include "platform/file_system.h"
 #include "platform/windows_text.h"
 
 namespace foliant::fs {
 namespace {
 
-HANDLE nativeHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE asHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 FileId idOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return FileId{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
@@ -93,14 +92,14 @@ bool File::openForReading(const std::string& path) {
 
 bool File::size(std::uint64_t& out) const {
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(nativeHandle(handle_), &size)) return false;
+    if (!GetFileSizeEx(asHandle(handle_), &size)) return false;
     out = static_cast<std::uint64_t>(size.QuadPart);
     return true;
 }
 
 bool File::id(FileId& out) const {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(nativeHandle(handle_), &info)) return false;
+    if (!GetFileInformationByHandle(asHandle(handle_), &info)) return false;
     out = idOf(info);
     return true;
 }
@@ -110,7 +109,7 @@ bool File::readExactly(void* buffer, std::size_t count) {
     while (count > 0) {
         const DWORD wanted = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
         DWORD got = 0;
-        if (!ReadFile(nativeHandle(handle_), bytes, wanted, &got, nullptr) || got == 0)
+        if (!ReadFile(asHandle(handle_), bytes, wanted, &got, nullptr) || got == 0)
             return false;  // error, or the file ended early
         bytes += got;
         count -= got;
@@ -125,7 +124,7 @@ bool File::writeAll(const void* buffer, std::size_t count) {
         DWORD written = 0;
         // A disk file takes all or fails; a short count (Wine on a full
         // disk) means the rest was lost, not that it may be retried.
-        if (!WriteFile(nativeHandle(handle_), bytes, wanted, &written, nullptr) || written != wanted) return false;
+        if (!WriteFile(asHandle(handle_), bytes, wanted, &written, nullptr) || written != wanted) return false;
         bytes += written;
         count -= written;
     }
@@ -134,68 +133,76 @@ bool File::writeAll(const void* buffer, std::size_t count) {
 
 bool File::close() {
     if (handle_ == -1) return true;
-    const BOOL closed = CloseHandle(nativeHandle(handle_));
+    const BOOL closed = CloseHandle(asHandle(handle_));
     handle_ = -1;
     return closed != 0;
 }
 
+struct PendingFile::State {
+    File file;
+    std::string name;
+    std::string temporary;        // the name it has until commit(), if any
+    bool removedOnClose = false;  // marked for deletion
+};
+
+PendingFile::PendingFile() : state_(std::make_unique<State>()) {}
+
+PendingFile::~PendingFile() { discard(); }
+
+bool PendingFile::writeAll(const void* buffer, std::size_t count) { return state_->file.writeAll(buffer, count); }
+
 bool PendingFile::create(const std::string& name) {
     discard();
-    name_ = name;
+    State& s = *state_;
+    s.name = name;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary_ = freshTemporaryName();
+        s.temporary = freshTemporaryName();
         // DELETE: to mark it, and to rename it through this handle.
-        const HANDLE handle = CreateFileW(win::systemPath(temporary_).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+        const HANDLE handle = CreateFileW(win::systemPath(s.temporary).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
             if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
             break;
         }
-        file_.handle_ = reinterpret_cast<std::intptr_t>(handle);
+        s.file = File(reinterpret_cast<std::intptr_t>(handle));
         // Where the mark is refused, the file is removed by name on failure.
-        removedOnClose_ = markForDeletion(handle, true);
+        s.removedOnClose = markForDeletion(handle, true);
         return true;
     }
-    temporary_.clear();
+    s.temporary.clear();
     return false;
 }
 
 PendingFile::CommitResult PendingFile::commit() {
-    const HANDLE handle = nativeHandle(file_.handle_);
-    if (removedOnClose_) {
+    State& s = *state_;
+    const HANDLE handle = asHandle(s.file.nativeHandle());
+    if (s.removedOnClose) {
         if (!markForDeletion(handle, false)) {
             discard();
             return CommitResult::notPlaced;
         }
-        removedOnClose_ = false;
+        s.removedOnClose = false;
     }
-    if (!renameOpenFile(handle, name_)) {
-        removedOnClose_ = markForDeletion(handle, true);
+    if (!renameOpenFile(handle, s.name)) {
+        s.removedOnClose = markForDeletion(handle, true);
         discard();
         return CommitResult::notPlaced;
     }
-    temporary_.clear();
-    if (!file_.close()) {
-        DeleteFileW(win::systemPath(name_).c_str());
+    s.temporary.clear();
+    if (!s.file.close()) {
+        DeleteFileW(win::systemPath(s.name).c_str());
         return CommitResult::notWritten;
     }
     return CommitResult::committed;
 }
 
 void PendingFile::discard() {
-    file_.close();
-    if (!temporary_.empty() && !removedOnClose_) DeleteFileW(win::systemPath(temporary_).c_str());
-    temporary_.clear();
-    removedOnClose_ = false;
+    State& s = *state_;
+    s.file.close();
+    if (!s.temporary.empty() && !s.removedOnClose) DeleteFileW(win::systemPath(s.temporary).c_str());
+    s.temporary.clear();
+    s.removedOnClose = false;
 }
 
-void prepareProcess() {}
-
 }  // namespace foliant::fs
-
-namespace foliant::hdb {
-// Names travel as UTF-8 here; only the header holds the ANSI code page's bytes.
-PathSyntax nativePathSyntax() { return windowsPathSyntax(utf8CharacterLength); }
-std::string nativeHeaderName(std::string_view base) { return win::headerNameInCodePage(base, CP_ACP); }
-}  // namespace foliant::hdb

@@ -7,7 +7,7 @@
 
 #include <commdlg.h>
 
-namespace foliant::gui {
+namespace foliant::desktop {
 
 // Room for any path the wide calls take. With MAX_PATH a longer path makes
 // the dialog fail and leave a binary size in the buffer, not a name.
@@ -19,4 +19,4 @@ inline constexpr DWORD FILE_TITLE_BUFFER_SIZE = MAX_PATH;
 // `fileTitle` FILE_TITLE_BUFFER_SIZE.
 void fillOpenFileRecord(OPENFILENAMEW& record, wchar_t* file, wchar_t* fileTitle);
 
-}  // namespace foliant::gui
+}  // namespace foliant::desktop

@@ -57,7 +57,22 @@ char32_t decodeUtf8(std::string_view in, std::size_t& pos) {
     return code;
 }
 
+bool isContinuationByte(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
 }  // namespace
+
+std::size_t utf8CharacterLength(std::string_view name, std::size_t pos) {
+    const auto lead = static_cast<unsigned char>(name[pos]);
+    std::size_t length = 1;
+    if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+    else if (lead >= 0xE0) length = lead <= 0xEF ? 3 : 1;
+    else if (lead >= 0xC2) length = 2;
+    if (pos + length > name.size()) return 1;
+    // A malformed sequence counts byte by byte.
+    for (std::size_t i = 1; i < length; ++i)
+        if (!isContinuationByte(static_cast<unsigned char>(name[pos + i]))) return 1;
+    return length;
+}
 
 std::string utf16ToUtf8(std::u16string_view utf16) {
     std::string out;

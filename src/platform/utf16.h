@@ -3,6 +3,7 @@
 // functions are the whole conversion, written out so that both builds test it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -16,5 +17,9 @@ std::string utf16ToUtf8(std::u16string_view utf16);
 // The inverse. A malformed byte, which no name from Windows produces,
 // becomes U+FFFD.
 std::u16string utf8ToUtf16(std::string_view utf8);
+
+// Bytes of the UTF-8 character that starts at `pos`: at least 1, never past
+// the end; a malformed sequence counts byte by byte.
+std::size_t utf8CharacterLength(std::string_view name, std::size_t pos);
 
 }  // namespace foliant::text

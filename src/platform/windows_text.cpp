@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include "hdb/file_names.h"
-#include "hdb/hdb_format.h"
 #include "platform/utf16.h"
 
 namespace foliant::win {
@@ -43,22 +41,10 @@ std::string toCodePage(std::wstring_view wide, unsigned codePage) {
     return bytes;
 }
 
-std::string_view frontThatFits(std::string_view bytes, std::size_t limit, unsigned codePage) {
-    const bool utf8 = isUtf8(codePage);
-    std::size_t end = 0;
-    while (end < bytes.size()) {
-        std::size_t length = 1;
-        if (utf8) length = hdb::utf8CharacterLength(bytes, end);
-        else if (IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[end])) && end + 1 < bytes.size()) length = 2;
-        if (end + length > limit) break;
-        end += length;
-    }
-    return bytes.substr(0, end);
-}
-
-std::string headerNameInCodePage(std::string_view utf8Base, unsigned codePage) {
-    const std::string bytes = toCodePage(widen(utf8Base), codePage);
-    return std::string(frontThatFits(bytes, hdb::MAX_HEADER_NAME_LENGTH, codePage));
+std::size_t codePageCharacterLength(std::string_view bytes, std::size_t pos, unsigned codePage) {
+    if (isUtf8(codePage)) return text::utf8CharacterLength(bytes, pos);
+    const bool leadByte = IsDBCSLeadByteEx(codePage, static_cast<BYTE>(bytes[pos])) != 0;
+    return leadByte && pos + 1 < bytes.size() ? 2 : 1;
 }
 
 bool isVerbatimPath(std::wstring_view name) { return name.starts_with(VERBATIM_PREFIX); }

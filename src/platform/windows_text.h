@@ -18,12 +18,9 @@ std::string narrow(std::wstring_view wide);
 // "best fit" quote or backslash would change what a name means.
 std::string toCodePage(std::wstring_view wide, unsigned codePage);
 
-// The longest front of `bytes`, a text in `codePage`, that has at most
-// `limit` bytes and does not split a double-byte character.
-std::string_view frontThatFits(std::string_view bytes, std::size_t limit, unsigned codePage);
-
-// The header's name field for a base name: in `codePage`, at most 31 bytes.
-std::string headerNameInCodePage(std::string_view utf8Base, unsigned codePage);
+// Bytes of the character at `pos` of `bytes`, a text in `codePage`: 2 for a
+// double-byte character, whose trail byte may look like '\' or '/'.
+std::size_t codePageCharacterLength(std::string_view bytes, std::size_t pos, unsigned codePage);
 
 // How a full path, as GetFullPathNameW made it, is given to the file calls:
 // unchanged when it is short, in the \\?\ form (\\?\UNC\ for a UNC path)
