@@ -33,7 +33,7 @@ bool writeToConsole(HANDLE console, std::string_view text) {
     for (std::size_t done = 0; done < wide.size();) {
         DWORD written = 0;
         const auto count = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
-        if (!WriteConsoleW(console, wide.data() + done, count, &written, nullptr) || written == 0) return done > 0;
+        if (WriteConsoleW(console, wide.data() + done, count, &written, nullptr) == 0 || written == 0) return done > 0;
         done += written;
     }
     return true;
@@ -47,7 +47,7 @@ void print(std::string_view text) {
     // Redirected: the ANSI code page's bytes through the text stream, which
     // writes every LF as CR LF, as it always has.
     const std::string bytes = win::toCodePage(win::widen(text), 0);
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    (void)std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
 namespace {
@@ -68,7 +68,7 @@ ConsoleUse currentConsoleUse() {
 
 void waitForTheUserToClose() {
     print("Press any key to close this window.\n");
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     // One key, unechoed and without waiting for Enter, as cmd's "pause"
     // reads it; keys pressed before the message was shown do not count.

@@ -56,7 +56,7 @@ std::string askForFileName() {
 
 void openWithAssociatedProgram(const std::string& path) {
     initialiseCom();
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
     ShellExecuteW(nullptr, L"open", win::widen(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 

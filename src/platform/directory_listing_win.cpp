@@ -13,7 +13,7 @@ bool listCurrentDirectory(std::vector<std::string>& names) {
     if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
         names.push_back(win::narrow(found.cFileName));
-    } while (FindNextFileW(search, &found));
+    } while (FindNextFileW(search, &found) != 0);
     const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(search);
     return complete;

@@ -10,7 +10,8 @@
 namespace foliant::fs {
 namespace {
 
-HANDLE asHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+// Handles are pointers that File keeps as integers.
+HANDLE asHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }  // NOLINT(performance-no-int-to-ptr)
 
 FileId idOf(const BY_HANDLE_FILE_INFORMATION& info) {
     return FileId{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
@@ -70,7 +71,7 @@ PathStatus inspectPath(const std::string& path) {
     CloseHandle(handle);
     if (!known) return PathStatus{PathKind::other, true, FileId{}};
     PathKind kind = PathKind::other;
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) kind = PathKind::directory;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) kind = PathKind::directory;
     else if (type == FILE_TYPE_DISK) kind = PathKind::regularFile;
     return PathStatus{kind, (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0, idOf(info)};
 }
@@ -92,14 +93,14 @@ bool File::openForReading(const std::string& path) {
 
 bool File::size(std::uint64_t& out) const {
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(asHandle(handle_), &size)) return false;
+    if (GetFileSizeEx(asHandle(handle_), &size) == 0) return false;
     out = static_cast<std::uint64_t>(size.QuadPart);
     return true;
 }
 
 bool File::id(FileId& out) const {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(asHandle(handle_), &info)) return false;
+    if (GetFileInformationByHandle(asHandle(handle_), &info) == 0) return false;
     out = idOf(info);
     return true;
 }
@@ -109,7 +110,7 @@ bool File::readExactly(void* buffer, std::size_t count) {
     while (count > 0) {
         const DWORD wanted = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
         DWORD got = 0;
-        if (!ReadFile(asHandle(handle_), bytes, wanted, &got, nullptr) || got == 0)
+        if (ReadFile(asHandle(handle_), bytes, wanted, &got, nullptr) == 0 || got == 0)
             return false;  // error, or the file ended early
         bytes += got;
         count -= got;
@@ -124,7 +125,7 @@ bool File::writeAll(const void* buffer, std::size_t count) {
         DWORD written = 0;
         // A disk file takes all or fails; a short count (Wine on a full
         // disk) means the rest was lost, not that it may be retried.
-        if (!WriteFile(asHandle(handle_), bytes, wanted, &written, nullptr) || written != wanted) return false;
+        if (WriteFile(asHandle(handle_), bytes, wanted, &written, nullptr) == 0 || written != wanted) return false;
         bytes += written;
         count -= written;
     }

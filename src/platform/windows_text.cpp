@@ -58,7 +58,7 @@ std::wstring longPathForm(std::wstring_view fullPath) {
 }
 
 std::wstring systemPath(std::string_view utf8Name) {
-    const std::wstring name = widen(utf8Name);
+    std::wstring name = widen(utf8Name);
     if (name.empty() || isVerbatimPath(name)) return name;
     // The first call asks for the size with the terminator, the second
     // gives the length without; the path may not have grown in between.
