@@ -13,8 +13,12 @@ namespace {
 class InteractiveModeTest : public ScratchFolderTest {
 protected:
     // A dialog that answers `answer`, and an opener that records its calls.
-    Desktop standIn(std::string answer) {
-        return Desktop{[answer] { return answer; }, [this](const std::string& path) { opened.push_back(path); }};
+    Desktop standIn(std::string answer, desktop::Choice::Kind kind = desktop::Choice::chosen) {
+        if (answer.empty() && kind == desktop::Choice::chosen) kind = desktop::Choice::cancelled;
+        return Desktop{[answer, kind] {
+                           return desktop::Choice{kind, answer};
+                       },
+                       [this](const std::string& path) { opened.push_back(path); }};
     }
     std::vector<std::string> opened;
 };
@@ -36,11 +40,19 @@ TEST_F(InteractiveModeTest, CancelPrintsNothingAndOpensNothing) {
     EXPECT_TRUE(opened.empty());
 }
 
-TEST_F(InteractiveModeTest, FailedConversionOpensNothing) {
-    InteractiveOutcome outcome{};
-    EXPECT_EQ(printedBy([&] { outcome = runInteractiveMode(standIn("missing.txt")); }),
-              "error: file not found: missing.txt\r\n");
-    EXPECT_EQ(outcome, InteractiveOutcome::failed);
+TEST_F(InteractiveModeTest, FailureOpensNothing) {
+    const struct {
+        Desktop desktop;
+        const char* printed;
+    } cases[] = {
+        {standIn("missing.txt"), "error: file not found: missing.txt\r\n"},
+        {standIn("", desktop::Choice::unavailable), "error: no file chooser could be shown\r\n"},
+    };
+    for (const auto& c : cases) {
+        InteractiveOutcome outcome{};
+        EXPECT_EQ(printedBy([&] { outcome = runInteractiveMode(c.desktop); }), c.printed);
+        EXPECT_EQ(outcome, InteractiveOutcome::failed);
+    }
     EXPECT_TRUE(opened.empty());
 }
 

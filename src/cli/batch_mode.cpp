@@ -35,15 +35,16 @@ ExitStatus runBatchMode() {
         console::print("error: cannot list the current directory\r\n");
         return ExitStatus::failure;
     }
+    hdb::Session session(names);
     for (const std::string& name : names) {
         // Outputs are skipped: converting one would replace it by a wrapped
         // copy of itself.
         const bool isOutput = endsWithHdb(name);
         if (!hdb::namesTextFile(name) || isOutput) continue;
         std::string output;
-        if (!hdb::convertFile(name, output)) return ExitStatus::failure;
+        if (!session.convertFile(name, output)) return ExitStatus::failure;
     }
-    return ExitStatus::success;
+    return session.finish() ? ExitStatus::success : ExitStatus::failure;
 }
 
 }  // namespace foliant::cli

@@ -1,5 +1,6 @@
 #include "cli/dispatch.h"
 
+#include <new>
 #include <string>
 
 #include "cli/batch_mode.h"
@@ -14,11 +15,12 @@ namespace foliant::cli {
 namespace {
 
 RunOutcome runSingleFileMode(std::span<const char* const> arguments) {
+    hdb::Session session;
     for (const std::string_view input : singleFileInputs(arguments, process::shellExpandsPatterns())) {
         std::string output;
-        if (!hdb::convertFile(std::string(input), output)) return RunOutcome::failed;
+        if (!session.convertFile(std::string(input), output)) return RunOutcome::failed;
     }
-    return RunOutcome::succeeded;
+    return session.finish() ? RunOutcome::succeeded : RunOutcome::failed;
 }
 
 RunOutcome runInteractiveMode() {
@@ -69,7 +71,13 @@ RunOutcome runMode(std::span<const char* const> arguments) {
 }
 
 ExitStatus run(std::span<const char* const> arguments) {
-    const RunOutcome outcome = runMode(arguments);
+    RunOutcome outcome = RunOutcome::failed;
+    try {
+        outcome = runMode(arguments);
+    } catch (const std::bad_alloc&) {
+        // The unwinding has discarded any output in the making.
+        console::print("error: out of memory\r\n");
+    }
     if (waitsBeforeClosing(console::currentConsoleUse(), outcome)) console::waitForTheUserToClose();
     return exitStatusOf(outcome);
 }

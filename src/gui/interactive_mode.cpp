@@ -1,15 +1,23 @@
 #include "gui/interactive_mode.h"
 
 #include "hdb/converter.h"
+#include "platform/console.h"
 #include "platform/desktop.h"
 
 namespace foliant::gui {
 
 InteractiveOutcome runInteractiveMode(const Desktop& desktop) {
-    const std::string chosen = desktop.askForFileName();
-    if (chosen.empty()) return InteractiveOutcome::cancelled;
+    const desktop::Choice choice = desktop.askForFileName();
+    switch (choice.kind) {
+        case desktop::Choice::chosen: break;
+        case desktop::Choice::cancelled: return InteractiveOutcome::cancelled;
+        case desktop::Choice::unavailable:
+            console::print("error: no file chooser could be shown\r\n");
+            return InteractiveOutcome::failed;
+    }
+    hdb::Session session;
     std::string output;
-    if (!hdb::convertFile(chosen, output)) return InteractiveOutcome::failed;
+    if (!session.convertFile(choice.path, output) || !session.finish()) return InteractiveOutcome::failed;
     desktop.open(output);
     return InteractiveOutcome::converted;
 }

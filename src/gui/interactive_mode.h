@@ -3,10 +3,12 @@
 #include <functional>
 #include <string>
 
+#include "platform/desktop.h"
+
 namespace foliant::gui {
 
 struct Desktop {
-    std::function<std::string()> askForFileName;
+    std::function<desktop::Choice()> askForFileName;
     std::function<void(const std::string&)> open;
 };
 
@@ -15,7 +17,7 @@ enum class InteractiveOutcome { converted, cancelled, failed };
 
 // Asks for one file, converts it (any name: no .txt test here) and hands the
 // output to the desktop. A cancel prints nothing; a failed conversion opens
-// nothing.
+// nothing; a chooser that could not be shown is a failure with a message.
 InteractiveOutcome runInteractiveMode(const Desktop& desktop);
 
 // The same with the platform's dialog and opener.

@@ -8,7 +8,9 @@
 #include "hdb/file_names.h"
 #include "hdb/hdb_format.h"
 #include "platform/console.h"
+#include "platform/directory_listing.h"
 #include "platform/file_system.h"
+#include "platform/process.h"
 
 namespace foliant::hdb {
 namespace {
@@ -53,9 +55,65 @@ StreamResult writeBlocks(const BlockPlan& plan, std::vector<std::uint8_t> blocks
     return StreamResult::done;
 }
 
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// Two names in the current folder name one entry: spelled alike, or alike
+// but for case where the folder lists only one of the two spellings. Such a
+// folder ignores case, and its driver may number the file once per
+// spelling (exFAT and FAT through FUSE), so the numbers cannot tell.
+bool sameEntry(std::string_view a, std::string_view b) {
+    if (a == b) return true;
+    if (!equalIgnoringCase(a, b)) return false;
+    std::vector<std::string> names;
+    if (!fs::listCurrentDirectory(names)) return true;  // unknown: take no risk
+    const auto listed = [&names](std::string_view name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
+    };
+    return !(listed(a) && listed(b));
+}
+
+// The input lies in the current folder, where the output goes.
+bool inCurrentFolder(const std::string& inputName, std::string_view base) {
+    if (base.size() == inputName.size()) return true;
+    const fs::PathStatus folder = fs::inspectPath(inputName.substr(0, inputName.size() - base.size()));
+    return folder.kind == fs::PathKind::directory && folder.id == fs::inspectPath(".").id;
+}
+
 }  // namespace
 
+void Session::sweepOnce() {
+    if (swept_) return;
+    swept_ = true;
+    if (!listing_) {
+        std::vector<std::string> names;
+        if (!fs::listCurrentDirectory(names)) return;
+        listing_ = std::move(names);
+    }
+    (void)fs::sweepDebris(*listing_);
+}
+
+bool Session::wrote(const std::string& target, const fs::FileId& id) const {
+    return std::any_of(written_.begin(), written_.end(),
+                       [&](const Written& earlier) { return earlier.id == id || sameEntry(earlier.name, target); });
+}
+
+bool Session::finish() {
+    if (written_.empty() || fs::syncCurrentFolder()) return true;
+    report("error: file not written: %s\r\n", written_.back().name);
+    return false;
+}
+
 bool convertFile(const std::string& inputName, std::string& output) {
+    Session session;
+    return session.convertFile(inputName, output) && session.finish();
+}
+
+bool Session::convertFile(const std::string& inputName, std::string& output) {
+    sweepOnce();
     std::uint64_t textSize = 0;
     fs::FileId inputId;
     {
@@ -86,8 +144,15 @@ bool convertFile(const std::string& inputName, std::string& output) {
     const fs::PathStatus existing = fs::inspectPath(target);
     if (existing.kind != fs::PathKind::missing) {
         fs::FileId reopenedId;
-        if (existing.id == inputId || (input.id(reopenedId) && existing.id == reopenedId)) {
+        if (existing.id == inputId || (input.id(reopenedId) && existing.id == reopenedId) ||
+            (inCurrentFolder(inputName, base) && sameEntry(base, target))) {
             report("error: input and output are the same file: %s\r\n", inputName);
+            return false;
+        }
+        // Two inputs of one run with one output name: the second would
+        // silently replace the first's conversion.
+        if (wrote(target, existing.id)) {
+            report("error: output already written in this run: %s\r\n", target);
             return false;
         }
         // Moving a file into place would replace these too; refuse as
@@ -111,13 +176,21 @@ bool convertFile(const std::string& inputName, std::string& output) {
         else report("error: file not written: %s\r\n", target);
         return false;
     }
-    switch (outputFile.commit()) {
-        case fs::PendingFile::CommitResult::committed: break;
-        case fs::PendingFile::CommitResult::notWritten: report("error: file not written: %s\r\n", target); return false;
-        case fs::PendingFile::CommitResult::notPlaced: report("error: file not created\r\n"); return false;
+    {
+        // A run stopped from here on has the output in place and its line
+        // printed, or neither.
+        const process::SignalsHeld held;
+        switch (outputFile.commit()) {
+            case fs::PendingFile::CommitResult::committed: break;
+            case fs::PendingFile::CommitResult::notWritten:
+                report("error: file not written: %s\r\n", target);
+                return false;
+            case fs::PendingFile::CommitResult::notPlaced: report("error: file not created\r\n"); return false;
+        }
+        report("%s converted.\n", target);
     }
+    written_.push_back(Written{target, fs::inspectPath(target).id});
     output = target;
-    report("%s converted.\n", output);
     return true;
 }
 

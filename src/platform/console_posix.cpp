@@ -1,13 +1,23 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/console.h"
 
 namespace foliant::console {
 
-void print(std::string_view text) { (void)std::fwrite(text.data(), 1, text.size(), stdout); }
+void print(std::string_view text) {
+    // Straight to the descriptor, one write a message: nothing waits in a
+    // buffer for an exit that a signal may never let come.
+    while (!text.empty()) {
+        const ssize_t written = ::write(STDOUT_FILENO, text.data(), text.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+}
 
 ConsoleUse currentConsoleUse() {
     const bool redirected = ::isatty(STDIN_FILENO) == 0 || ::isatty(STDOUT_FILENO) == 0;
@@ -21,7 +31,6 @@ ConsoleUse currentConsoleUse() {
 
 void waitForTheUserToClose() {
     print("Press Enter to close this window.\n");
-    (void)std::fflush(stdout);
     // Keys pressed before the message was shown do not count.
     (void)::tcflush(STDIN_FILENO, TCIFLUSH);
     for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {}

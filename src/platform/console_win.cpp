@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 #include "platform/console.h"
@@ -11,7 +10,7 @@ namespace foliant::console {
 namespace {
 
 // Decided once per run. A console takes UTF-16 through its wide interface;
-// the ANSI bytes that printf gives it would be shown in the OEM code page.
+// ANSI bytes written to it would be shown in the OEM code page.
 HANDLE consoleOutput() {
     static const HANDLE console = [] {
         const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -23,13 +22,20 @@ HANDLE consoleOutput() {
     return console;
 }
 
-bool writeToConsole(HANDLE console, std::string_view text) {
-    // The same characters the text stream would write: every LF as CR LF.
-    std::wstring wide;
-    for (const wchar_t c : win::widen(text)) {
-        if (c == L'\n') wide += L'\r';
-        wide += c;
+// What the C runtime's text stream did: every LF written as CR LF.
+template <typename Text>
+Text withCrLf(const Text& text) {
+    Text out;
+    out.reserve(text.size() + 8);
+    for (const auto c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
     }
+    return out;
+}
+
+bool writeToConsole(HANDLE console, std::string_view text) {
+    const std::wstring wide = withCrLf(win::widen(text));
     for (std::size_t done = 0; done < wide.size();) {
         DWORD written = 0;
         const auto count = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
@@ -44,10 +50,16 @@ bool writeToConsole(HANDLE console, std::string_view text) {
 void print(std::string_view text) {
     const HANDLE console = consoleOutput();
     if (console != nullptr && writeToConsole(console, text)) return;
-    // Redirected: the ANSI code page's bytes through the text stream, which
-    // writes every LF as CR LF, as it always has.
-    const std::string bytes = win::toCodePage(win::widen(text), 0);
-    (void)std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    // Redirected: the ANSI code page's bytes, one write a message, straight
+    // to the handle, so that nothing waits in a buffer.
+    const std::string bytes = withCrLf(win::toCodePage(win::widen(text), 0));
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    for (std::size_t done = 0; done < bytes.size();) {
+        DWORD written = 0;
+        const auto count = static_cast<DWORD>(bytes.size() - done);
+        if (WriteFile(output, bytes.data() + done, count, &written, nullptr) == 0 || written == 0) return;
+        done += written;
+    }
 }
 
 namespace {
@@ -68,7 +80,6 @@ ConsoleUse currentConsoleUse() {
 
 void waitForTheUserToClose() {
     print("Press any key to close this window.\n");
-    (void)std::fflush(stdout);
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     // One key, unechoed and without waiting for Enter, as cmd's "pause"
     // reads it; keys pressed before the message was shown do not count.

@@ -6,10 +6,15 @@
 
 namespace foliant::desktop {
 
-// Asks the user for one file to convert; empty when the user cancels. The
-// current directory is left at the folder the file was chosen in (the
-// Windows dialog does this itself), so the output lands there.
-std::string askForFileName();
+struct Choice {
+    enum Kind { chosen, cancelled, unavailable } kind;  // unavailable: no chooser could be shown
+    std::string path;
+};
+
+// Asks the user for one file to convert. The current directory is left at
+// the folder the file was chosen in (the Windows dialog does this itself),
+// so the output lands there.
+Choice askForFileName();
 
 // Opens `path` with the program associated with its type, without waiting.
 void openWithAssociatedProgram(const std::string& path);

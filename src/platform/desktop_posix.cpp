@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,16 +68,30 @@ int waitFor(pid_t pid) {
     return status;
 }
 
-// Runs a chooser with an argument vector (no shell), its standard error on
-// /dev/null, and reads the path it prints.
+// Reads `from` to its end into `into`.
+void readAll(int from, std::string& into) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(from, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return;
+        into.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+// Runs a chooser with an argument vector (no shell) and reads the path it
+// prints. Its standard error goes to a file of no name: a chooser that
+// cannot open the display ends as a cancel does, and only says so there.
 Answer runChooser(const std::vector<std::string>& command, std::string& chosen) {
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return Answer::unavailable;
+    FILE* errors = std::tmpfile();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (errors != nullptr) posix_spawn_file_actions_adddup2(&actions, ::fileno(errors), 2);
+    else posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     std::vector<char*> argv;
     argv.reserve(command.size() + 1);
     for (const std::string& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -86,31 +101,35 @@ Answer runChooser(const std::vector<std::string>& command, std::string& chosen) 
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeEnds[1]);
     std::string printed;
-    if (spawned == 0) {
-        char buffer[4096];
-        for (;;) {
-            const ssize_t got = ::read(pipeEnds[0], buffer, sizeof buffer);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) break;
-            printed.append(buffer, static_cast<std::size_t>(got));
-        }
-    }
+    if (spawned == 0) readAll(pipeEnds[0], printed);
     ::close(pipeEnds[0]);
-    if (spawned != 0) return Answer::unavailable;
-    const int status = waitFor(pid);
+    const int status = spawned == 0 ? waitFor(pid) : -1;
+    std::string said;
+    if (errors != nullptr) {
+        if (::lseek(::fileno(errors), 0, SEEK_SET) == 0) readAll(::fileno(errors), said);
+        (void)std::fclose(errors);
+    }
     if (status < 0 || !WIFEXITED(status)) return Answer::unavailable;
+    if (said.find("open display") != std::string::npos) return Answer::unavailable;
     if (WEXITSTATUS(status) == 1) return Answer::cancelled;
-    if (WEXITSTATUS(status) != 0) return Answer::unavailable;  // e.g. no display after all
+    if (WEXITSTATUS(status) != 0) return Answer::unavailable;
     if (!printed.empty() && printed.back() == '\n') printed.pop_back();
     chosen = printed;
     return chosen.empty() ? Answer::cancelled : Answer::chosen;
+}
+
+// Standard input can answer the terminal question: a terminal, a pipe or a
+// file, not the null device or a closed descriptor.
+bool inputCanAnswer() {
+    struct stat st {};
+    if (::fstat(STDIN_FILENO, &st) != 0) return false;
+    return ::isatty(STDIN_FILENO) != 0 || S_ISFIFO(st.st_mode) || S_ISREG(st.st_mode) || S_ISSOCK(st.st_mode);
 }
 
 // One line from standard input; an empty line or the end of input is a cancel.
 std::string askOnTerminal() {
     if (::isatty(STDIN_FILENO) != 0) {
         console::print("File to convert: ");
-        (void)std::fflush(stdout);
     }
     std::string line;
     for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) line += static_cast<char>(c);
@@ -129,34 +148,38 @@ std::string absolutePath(const std::string& name) {
 
 std::string folderOf(const std::string& path) { return path.substr(0, std::max<std::size_t>(path.rfind('/'), 1)); }
 
-std::string askForFileName() {
-    std::string chosen;
-    bool answered = false;
+Choice askForFileName() {
+    Choice choice{Choice::chosen, {}};
+    bool shown = false;
+    bool chooserFailed = false;
     if (hasDisplay()) {
         for (const auto& chooser : chooserCommands(currentFolder())) {
-            const Answer answer = runChooser(chooser, chosen);
-            if (answer == Answer::cancelled) return {};
-            if (answer == Answer::chosen) {
-                answered = true;
-                break;
-            }
+            const Answer answer = runChooser(chooser, choice.path);
+            if (answer == Answer::cancelled) return Choice{Choice::cancelled, {}};
+            shown = answer == Answer::chosen;
+            if (shown) break;
         }
+        chooserFailed = !shown;
     }
-    if (!answered) chosen = askOnTerminal();
-    if (chosen.empty()) return chosen;
+    // A chooser that cannot be shown is no cancel: ask as if there were no
+    // display, where something can answer.
+    if (!shown) {
+        if (chooserFailed && !inputCanAnswer()) return Choice{Choice::unavailable, {}};
+        choice.path = askOnTerminal();
+    }
+    if (choice.path.empty()) return Choice{Choice::cancelled, {}};
     // As the Windows dialog does: the chosen file's folder becomes current,
     // so the output lands beside the file.
-    chosen = absolutePath(chosen);
-    if (::chdir(folderOf(chosen).c_str()) != 0) {
+    choice.path = absolutePath(choice.path);
+    if (::chdir(folderOf(choice.path).c_str()) != 0) {
         // The name may not exist; the converter then says so.
     }
-    return chosen;
+    return choice;
 }
 
 void openWithAssociatedProgram(const std::string& path) {
     // An absolute path: a bare name starting with '-' would read as an option.
     const std::string target = absolutePath(path);
-    (void)std::fflush(stdout);
     // Two forks: the opener runs in a session of its own, is never waited
     // for, and leaves no zombie behind; its streams do not hold ours open.
     const pid_t child = ::fork();

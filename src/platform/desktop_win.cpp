@@ -5,7 +5,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
-#include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "platform/desktop.h"
@@ -43,20 +43,21 @@ void fillOpenFileRecord(OPENFILENAMEW& record, wchar_t* file, wchar_t* fileTitle
     record.lpstrDefExt = L"txt";
 }
 
-std::string askForFileName() {
+Choice askForFileName() {
     initialiseCom();
     std::vector<wchar_t> file(FILE_BUFFER_SIZE);
     std::vector<wchar_t> fileTitle(FILE_TITLE_BUFFER_SIZE);
     OPENFILENAMEW record;
     fillOpenFileRecord(record, file.data(), fileTitle.data());
-    // An empty name afterwards is a cancel, whatever the call returned.
-    GetOpenFileNameW(&record);
-    return win::narrow(file.data());
+    // An empty name afterwards is a cancel, unless the dialog could not be
+    // shown at all.
+    if (GetOpenFileNameW(&record) == 0 && CommDlgExtendedError() != 0) return Choice{Choice::unavailable, {}};
+    std::string chosen = win::narrow(file.data());
+    return Choice{chosen.empty() ? Choice::cancelled : Choice::chosen, std::move(chosen)};
 }
 
 void openWithAssociatedProgram(const std::string& path) {
     initialiseCom();
-    (void)std::fflush(stdout);
     ShellExecuteW(nullptr, L"open", win::widen(path).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 

@@ -28,4 +28,14 @@ std::string freshTemporaryName() {
     return name + ".tmp";
 }
 
+bool isTemporaryName(std::string_view name) {
+    constexpr std::string_view PREFIX = ".foliant-";
+    constexpr std::string_view SUFFIX = ".tmp";
+    constexpr std::size_t DIGITS = 12;
+    if (name.size() != PREFIX.size() + DIGITS + SUFFIX.size() || !name.starts_with(PREFIX) || !name.ends_with(SUFFIX))
+        return false;
+    const std::string_view digits = name.substr(PREFIX.size(), DIGITS);
+    return digits.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
 }  // namespace foliant::fs

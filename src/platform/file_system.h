@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace foliant::fs {
 
@@ -70,9 +72,16 @@ private:
 // While pending, the file has no name others see: Linux keeps it unnamed
 // (O_TMPFILE); Windows marks it for deletion, which the system carries out
 // however the process ends. Elsewhere, and where those are refused, it has a
-// hidden temporary name that SIGINT, SIGTERM, SIGHUP and SIGPIPE remove
-// before the process ends by the same signal; SIGKILL there leaves it. One at
-// a time per process: the signal handlers know one name.
+// hidden temporary name that every catchable ending signal removes before
+// the process ends by the same signal; SIGKILL or a power cut there leaves
+// it, for sweepDebris() to remove. It is locked for its whole life (flock;
+// on Windows, opened without sharing), which tells it from such debris. One
+// at a time per process: the signal handlers know one name.
+//
+// commit() makes the data durable before the name is taken, gives the file
+// the permissions (POSIX: mode, group, access ACL; Windows: DACL) of the
+// earlier output it replaces, and knows every write error before it
+// replaces anything.
 class PendingFile {
 public:
     PendingFile();
@@ -104,5 +113,20 @@ private:
 // For the platform files: a hidden name for a temporary file in the current
 // folder, ".foliant-", 12 random hex digits and ".tmp", fresh each time.
 std::string freshTemporaryName();
+// Exactly such a name.
+bool isTemporaryName(std::string_view name);
+
+// Makes the names given in the current folder durable (POSIX: an fsync of
+// the folder). False when the system reports that it could not.
+bool syncCurrentFolder();
+
+struct SweepResult {
+    int removed = 0;
+    bool locksUnsupported = false;  // nothing can tell debris here, so nothing was removed
+};
+// Removes the temporary files of earlier runs among `names`, entries of the
+// current folder: regular files with a temporary name whose owner is gone
+// (they can be locked, or opened without sharing, now). Follows no link.
+SweepResult sweepDebris(const std::vector<std::string>& names);
 
 }  // namespace foliant::fs

@@ -1,10 +1,16 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
 #include <cerrno>
 #include <csignal>
+#include <vector>
 
 #include "platform/file_system.h"
+#include "platform/process.h"
 #include "platform/unnamed_file.h"
 
 namespace foliant::fs {
@@ -28,20 +34,11 @@ FileId idOf(const struct stat& st) {
 char signalTemporary[32];
 volatile std::sig_atomic_t temporaryExists = 0;
 
-constexpr int REMOVING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-
 // Only async-signal-safe calls: unlink, signal, raise.
 void removeTemporaryAndEnd(int number) {
     if (temporaryExists != 0) (void)::unlink(signalTemporary);
     (void)::signal(number, SIG_DFL);
     (void)::raise(number);  // held until this returns, then ends the process as the signal would have
-}
-
-sigset_t removingSignals() {
-    sigset_t set;
-    ::sigemptyset(&set);
-    for (int number : REMOVING_SIGNALS) ::sigaddset(&set, number);
-    return set;
 }
 
 void installSignalHandlers() {
@@ -50,8 +47,9 @@ void installSignalHandlers() {
     installed = true;
     struct sigaction action {};
     action.sa_handler = removeTemporaryAndEnd;
-    action.sa_mask = removingSignals();  // a second signal waits for the first to finish
-    for (int number : REMOVING_SIGNALS) {
+    ::sigemptyset(&action.sa_mask);  // a second signal waits for the first to finish
+    for (const int number : process::catchableEndingSignals()) ::sigaddset(&action.sa_mask, number);
+    for (const int number : process::catchableEndingSignals()) {
         struct sigaction previous {};
         // A signal the caller has us ignore (nohup) stays ignored.
         if (::sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_DFL)
@@ -59,21 +57,24 @@ void installSignalHandlers() {
     }
 }
 
-// Holds the removing signals back while a temporary file and the handler's
-// record of it change together.
-class SignalsHeld {
-public:
-    SignalsHeld() {
-        const sigset_t set = removingSignals();
-        ::sigprocmask(SIG_BLOCK, &set, &previous_);
-    }
-    ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
+enum class Lock { held, taken, unsupported };
 
-private:
-    sigset_t previous_;
-};
+// A run holds its temporary file locked for the file's whole life, so that
+// another run's sweep can tell it from the debris of a run that is gone.
+Lock lockExclusively(int file) {
+    while (::flock(file, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        return errno == EWOULDBLOCK ? Lock::taken : Lock::unsupported;
+    }
+    return Lock::held;
+}
+
+// `name` still names the file open as `file`.
+bool stillNamed(int file, const char* name) {
+    struct stat opened {};
+    struct stat named {};
+    return ::fstat(file, &opened) == 0 && ::lstat(name, &named) == 0 && idOf(opened) == idOf(named);
+}
 
 // Calls `make` with fresh temporary names until it makes a file of one
 // (true) or fails otherwise than with EEXIST (false). `chosen` is the
@@ -84,7 +85,7 @@ bool makeTemporary(std::string& chosen, Make make) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         chosen = freshTemporaryName();
         if (chosen.size() >= sizeof signalTemporary) break;
-        const SignalsHeld held;
+        const process::SignalsHeld held;
         chosen.copy(signalTemporary, chosen.size());
         signalTemporary[chosen.size()] = '\0';
         if (make(chosen.c_str())) {
@@ -95,6 +96,46 @@ bool makeTemporary(std::string& chosen, Make make) {
     }
     chosen.clear();
     return false;
+}
+
+bool syncData(int file) {
+    while (::fdatasync(file) != 0)
+        if (errno != EINTR) return false;
+    return true;
+}
+
+// A new file that replaces an earlier output gets what that one had: its
+// permission bits, its group where the process may set it, and its access
+// ACL. An output without a predecessor keeps the defaults.
+void keepAttributesOf(const std::string& earlier, int file) {
+    struct stat st {};
+    if (::lstat(earlier.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    (void)::fchown(file, static_cast<uid_t>(-1), st.st_gid);  // before the mode: it may clear set-group-ID
+    (void)::fchmod(file, st.st_mode & 07777);
+#if defined(__linux__)
+    constexpr const char* ACCESS_ACL = "system.posix_acl_access";
+    const ssize_t size = ::getxattr(earlier.c_str(), ACCESS_ACL, nullptr, 0);
+    if (size <= 0) return;
+    std::vector<char> acl(static_cast<std::size_t>(size));
+    const ssize_t got = ::getxattr(earlier.c_str(), ACCESS_ACL, acl.data(), acl.size());
+    if (got > 0) (void)::fsetxattr(file, ACCESS_ACL, acl.data(), static_cast<std::size_t>(got), 0);
+#endif
+}
+
+// Names the folder's new entries for good: a rename or link is durable only
+// once the folder is.
+bool syncFolder(const char* folder) {
+    const int opened = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (opened < 0) return false;
+    bool synced = true;
+    while (::fsync(opened) != 0) {
+        // Some file systems cannot sync a folder at all; nothing is lost there.
+        if (errno == EINTR) continue;
+        synced = errno == EINVAL || errno == EROFS;
+        break;
+    }
+    ::close(opened);
+    return synced;
 }
 
 }  // namespace
@@ -170,8 +211,8 @@ bool File::close() {
 struct PendingFile::State {
     File file;
     std::string name;
-    std::string temporary;        // the name it has until commit(), if any
-    bool removedOnClose = false;  // unnamed (O_TMPFILE)
+    std::string temporary;  // the name it has until commit(), if any
+    bool unnamed = false;   // O_TMPFILE: no name at all until commit()
 };
 
 PendingFile::PendingFile() : state_(std::make_unique<State>()) {}
@@ -186,51 +227,56 @@ bool PendingFile::create(const std::string& name) {
     s.name = name;
     const int unnamedFile = unnamed::create();
     if (unnamedFile >= 0) {
-        s.file = File(unnamedFile);
-        s.removedOnClose = true;
-        return true;
+        // Locked before it can have any name. Where locks are unsupported,
+        // no sweep removes anything either.
+        if (lockExclusively(unnamedFile) != Lock::taken) {
+            s.file = File(unnamedFile);
+            s.unnamed = true;
+            return true;
+        }
+        ::close(unnamedFile);
     }
     return makeTemporary(s.temporary, [&s](const char* temporary) {
         const int opened = ::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (opened >= 0) s.file = File(opened);
-        return opened >= 0;
+        if (opened < 0) return false;
+        // A sweep may take the new name before the lock does; then it is
+        // gone, and the next name is tried.
+        if (lockExclusively(opened) == Lock::taken || !stillNamed(opened, temporary)) {
+            ::close(opened);
+            errno = EEXIST;
+            return false;
+        }
+        s.file = File(opened);
+        return true;
     });
 }
 
 PendingFile::CommitResult PendingFile::commit() {
     State& s = *state_;
-    // Once it has its name, the last close only confirms what the flush found.
-    const auto closePlaced = [&s] {
-        if (s.file.close()) return CommitResult::committed;
-        ::unlink(s.name.c_str());
+    const int file = fd(s.file.nativeHandle());
+    // Durable before named: after a power cut the name holds the earlier
+    // output or this one, whole. Closing a duplicate reports what surfaces
+    // only at close (NFS, FUSE) while the file keeps its lock.
+    const int duplicate = ::dup(file);
+    if (!syncData(file) || (duplicate >= 0 && ::close(duplicate) != 0)) {
+        discard();
         return CommitResult::notWritten;
-    };
-    if (s.removedOnClose) {
-        const int unnamedFile = fd(s.file.nativeHandle());
-        // Errors that surface only at close are found while it has no name:
-        // closing a duplicate flushes as closing the file does (NFS, FUSE).
-        const int duplicate = ::dup(unnamedFile);
-        if (duplicate >= 0 && ::close(duplicate) != 0) {
-            discard();
-            return CommitResult::notWritten;
-        }
-        // Named only now: straight by its own name when that is free, else by
-        // a temporary name that is at once moved over the file of that name.
-        const bool placed = unnamed::link(unnamedFile, s.name.c_str());
-        if (!placed && (errno != EEXIST || !makeTemporary(s.temporary, [unnamedFile](const char* temporary) {
-                            return unnamed::link(unnamedFile, temporary);
+    }
+    keepAttributesOf(s.name, file);
+    if (s.unnamed) {
+        // Straight by its own name when that is free, else by a temporary
+        // name that is at once moved over the file of that name.
+        const bool placed = unnamed::link(file, s.name.c_str());
+        if (!placed && (errno != EEXIST || !makeTemporary(s.temporary, [file](const char* temporary) {
+                            return unnamed::link(file, temporary);
                         }))) {
             discard();
             return CommitResult::notPlaced;
         }
-        s.removedOnClose = false;
-        if (placed) return closePlaced();
-    } else if (!s.file.close()) {
-        discard();
-        return CommitResult::notWritten;
+        s.unnamed = false;
     }
-    {
-        const SignalsHeld held;
+    if (!s.temporary.empty()) {
+        const process::SignalsHeld held;
         if (::rename(s.temporary.c_str(), s.name.c_str()) != 0) {
             discard();
             return CommitResult::notPlaced;
@@ -238,18 +284,43 @@ PendingFile::CommitResult PendingFile::commit() {
         temporaryExists = 0;
         s.temporary.clear();
     }
-    return closePlaced();
+    // Every error was known before the name was taken; a failing close now
+    // must not cost the output that has replaced an earlier one.
+    (void)s.file.close();
+    return CommitResult::committed;
 }
 
 void PendingFile::discard() {
     State& s = *state_;
     s.file.close();  // an unnamed file goes with it
-    s.removedOnClose = false;
+    s.unnamed = false;
     if (s.temporary.empty()) return;
-    const SignalsHeld held;
+    const process::SignalsHeld held;
     ::unlink(s.temporary.c_str());
     temporaryExists = 0;
     s.temporary.clear();
+}
+
+bool syncCurrentFolder() { return syncFolder("."); }
+
+SweepResult sweepDebris(const std::vector<std::string>& names) {
+    SweepResult result;
+    for (const std::string& name : names) {
+        if (!isTemporaryName(name)) continue;
+        // Never through a link, never anything but a regular file.
+        const int opened = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (opened < 0) continue;
+        struct stat st {};
+        const Lock lock = ::fstat(opened, &st) == 0 && S_ISREG(st.st_mode) ? lockExclusively(opened) : Lock::taken;
+        // Its owner still runs, or this is no debris; or nothing here can tell.
+        if (lock == Lock::held && stillNamed(opened, name.c_str()) && ::unlink(name.c_str()) == 0) ++result.removed;
+        ::close(opened);
+        if (lock == Lock::unsupported) {
+            result.locksUnsupported = true;
+            break;
+        }
+    }
+    return result;
 }
 
 }  // namespace foliant::fs

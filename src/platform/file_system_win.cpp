@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include <cstddef>
 #include <cstring>
 #include <vector>
@@ -46,6 +48,26 @@ bool longerThanAnyName(const std::string& path) {
     const std::size_t start = path.find_last_of("\\/:") + 1;  // npos + 1 is 0
     const std::string name = path.substr(start);
     return win::widen(name).size() > MAX_NAME_UNITS;
+}
+
+// A new file that replaces an earlier output gets that one's access rules
+// (its DACL, protected from inheritance or not as it was); an output without
+// a predecessor keeps what the folder gives it.
+void keepAccessOf(const std::string& earlier, HANDLE file) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(win::systemPath(earlier).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    const bool isProtected =
+        GetSecurityDescriptorControl(descriptor, &control, &revision) != 0 && (control & SE_DACL_PROTECTED) != 0;
+    const SECURITY_INFORMATION inheritance =
+        isProtected ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION;
+    (void)SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr, nullptr, dacl,
+                          nullptr);
+    LocalFree(descriptor);
 }
 
 }  // namespace
@@ -158,9 +180,11 @@ bool PendingFile::create(const std::string& name) {
     s.name = name;
     for (int attempt = 0; attempt < 100; ++attempt) {
         s.temporary = freshTemporaryName();
-        // DELETE: to mark it, and to rename it through this handle.
-        const HANDLE handle = CreateFileW(win::systemPath(s.temporary).c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
-                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // No sharing: while it lives no other run can open it, which tells it
+        // from debris. DELETE: to mark it, and to rename it through this
+        // handle; WRITE_DAC: to give it the earlier output's access rules.
+        const HANDLE handle = CreateFileW(win::systemPath(s.temporary).c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0,
+                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
             if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
@@ -178,6 +202,13 @@ bool PendingFile::create(const std::string& name) {
 PendingFile::CommitResult PendingFile::commit() {
     State& s = *state_;
     const HANDLE handle = asHandle(s.file.nativeHandle());
+    // Durable before named: after a power cut the name holds the earlier
+    // output or this one, whole; and every write error is known now.
+    if (FlushFileBuffers(handle) == 0) {
+        discard();
+        return CommitResult::notWritten;
+    }
+    keepAccessOf(s.name, handle);
     if (s.removedOnClose) {
         if (!markForDeletion(handle, false)) {
             discard();
@@ -191,10 +222,9 @@ PendingFile::CommitResult PendingFile::commit() {
         return CommitResult::notPlaced;
     }
     s.temporary.clear();
-    if (!s.file.close()) {
-        DeleteFileW(win::systemPath(s.name).c_str());
-        return CommitResult::notWritten;
-    }
+    // The flush reported every error; a failing close now must not cost the
+    // output that has replaced an earlier one.
+    (void)s.file.close();
     return CommitResult::committed;
 }
 
@@ -204,6 +234,26 @@ void PendingFile::discard() {
     if (!s.temporary.empty() && !s.removedOnClose) DeleteFileW(win::systemPath(s.temporary).c_str());
     s.temporary.clear();
     s.removedOnClose = false;
+}
+
+// NTFS and the other Windows file systems journal a rename themselves.
+bool syncCurrentFolder() { return true; }
+
+SweepResult sweepDebris(const std::vector<std::string>& names) {
+    SweepResult result;
+    for (const std::string& name : names) {
+        if (!isTemporaryName(name)) continue;
+        // Opens only when no run holds it; the link itself, never its target.
+        const HANDLE handle = CreateFileW(win::systemPath(name).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) continue;
+        BY_HANDLE_FILE_INFORMATION info{};
+        const bool regular = GetFileInformationByHandle(handle, &info) != 0 &&
+                             (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+        if (regular && markForDeletion(handle, true)) ++result.removed;
+        CloseHandle(handle);
+    }
+    return result;
 }
 
 }  // namespace foliant::fs

@@ -2,6 +2,8 @@
 // console. process_posix.cpp and process_win.cpp implement it; CMake picks one.
 #pragma once
 
+#include <span>
+
 namespace foliant::process {
 
 // Process-wide settings the tool relies on: on POSIX, a write past the
@@ -11,5 +13,21 @@ void prepare();
 // On POSIX a shell expands patterns such as *.txt into many names before
 // the tool starts; on Windows the pattern arrives as typed.
 bool shellExpandsPatterns();
+
+// POSIX: every signal whose default action ends the process and that a
+// handler can catch. Empty on Windows.
+std::span<const int> catchableEndingSignals();
+
+// While one exists, a request to end the process (a catchable signal, Ctrl+C
+// or closing the console) waits, and is carried out when the last one goes:
+// an output that has taken its name and its "converted." line are one step.
+// Nests; the tool runs on one thread.
+class SignalsHeld {
+public:
+    SignalsHeld();
+    ~SignalsHeld();
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+};
 
 }  // namespace foliant::process
