@@ -1,0 +1,281 @@
+#!/usr/bin/env python3
+"""The tool on the file systems people keep texts on, each made from an image
+file in a scratch folder and mounted there: ext4, xfs, btrfs, tmpfs, NTFS
+(ntfs-3g), exFAT and FAT32 (both through FUSE). On each: a new output, a
+replaced one, "all", the same file under another case, a kill mid-way and the
+sweep by the next run, and a full disk. Then a power cut on ext4 and xfs: the
+journal is committed by an unrelated fsync and the image copied as the disk
+would hold it; the copy must hold the earlier output or the new one, whole.
+
+Needs root, loop devices and /dev/fuse; a machine without them is reported
+and the test is skipped (exit 77), never passed."""
+
+import os
+import shutil
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from hdb_reader import HdbError, read_hdb  # noqa: E402
+
+SKIPPED = 77
+
+
+class FileSystem:
+    """`mount(image or device, folder)`: the command; `block_device`: it
+    mounts a loop device, not the image itself."""
+
+    def __init__(self, name, size_mib, make, mount, case_insensitive=False, unnamed_files=True, block_device=False):
+        self.name, self.size_mib, self.make, self.mount = name, size_mib, make, mount
+        self.case_insensitive, self.unnamed_files, self.block_device = case_insensitive, unnamed_files, block_device
+
+
+def loop_mount(*options):
+    return lambda image, folder: ["mount", "-o", ",".join(("loop",) + options), image, folder]
+
+
+FILE_SYSTEMS = [
+    FileSystem("ext4", 32, ["mkfs.ext4", "-q", "-F"], loop_mount()),
+    FileSystem("xfs", 320, ["mkfs.xfs", "-q", "-f"], loop_mount("nouuid")),
+    FileSystem("btrfs", 128, ["mkfs.btrfs", "-q", "-f"], loop_mount()),
+    FileSystem("tmpfs", 16, None, lambda image, folder: ["mount", "-t", "tmpfs", "-o", "size=16m", "tmpfs", folder]),
+    FileSystem("ntfs", 32, ["mkntfs", "-q", "-F", "-Q"], lambda image, folder: ["ntfs-3g", image, folder],
+               unnamed_files=False),
+    FileSystem("exfat", 32, ["mkfs.exfat"], lambda device, folder: ["mount.exfat-fuse", device, folder],
+               case_insensitive=True, unnamed_files=False, block_device=True),
+    FileSystem("fat32", 64, ["mkfs.fat", "-F", "32"], lambda image, folder: ["fusefat", "-o", "rw+", image, folder],
+               case_insensitive=True, unnamed_files=False),
+]
+
+
+def text(size, seed):
+    return bytes((seed * 31 + i * 7 + (i >> 10)) % 251 for i in range(size))
+
+
+def must(command, **kwargs):
+    ran = harness.run(command, **kwargs)
+    if ran.returncode:
+        raise RuntimeError(f"{' '.join(command)}: {ran.stderr.decode(errors='replace').strip()[-500:]}")
+    return ran
+
+
+class Mounted:
+    """A file system of `kind` made in `image` and mounted on `folder`;
+    unmounted on leaving, whatever happened."""
+
+    def __init__(self, kind, image, folder, fresh=True):
+        self.kind, self.image, self.folder, self.fresh = kind, image, folder, fresh
+        self.device = None
+
+    def __enter__(self):
+        os.makedirs(self.folder, exist_ok=True)
+        if self.fresh and self.kind.make:
+            with open(self.image, "wb") as f:
+                f.truncate(self.kind.size_mib << 20)
+            must(self.kind.make + [self.image])
+        source = self.image
+        if self.kind.block_device:
+            self.device = source = must(["losetup", "--find", "--show", self.image]).stdout.decode().strip()
+        try:
+            must(self.kind.mount(source, self.folder))
+        except RuntimeError:
+            self.__exit__()
+            raise
+        return self.folder
+
+    def __exit__(self, *_):
+        # A FUSE driver may still be finishing; give it a moment.
+        harness.poll(lambda: harness.run(["umount", self.folder]).returncode == 0 or not os.path.ismount(self.folder),
+                     10)
+        if self.device:
+            harness.run(["losetup", "--detach", self.device])
+
+
+def folder_problems(folder, expected):
+    """`expected`: {name: bytes, or None for any content}; the folder must
+    hold exactly these, an output the text it names."""
+    problems = []
+    names = set(os.listdir(folder)) - {"lost+found", "System Volume Information"}
+    if names != set(expected):
+        problems.append(f"folder holds {sorted(names)}, expected {sorted(expected)}")
+    for name, data in expected.items():
+        if data is None:
+            continue
+        if name in names and name.endswith(".hdb"):
+            with open(os.path.join(folder, name), "rb") as f:
+                try:
+                    if read_hdb(f.read())[1] != data:
+                        problems.append(f"{name} does not hold the text it should")
+                except HdbError as error:
+                    problems.append(f"{name}: {error}")
+        elif name in names:
+            with open(os.path.join(folder, name), "rb") as f:
+                if f.read() != data:
+                    problems.append(f"{name} changed")
+    return problems
+
+
+def put(folder, files):
+    """As harness.write_files, but a file is made anew: fusefat cannot
+    truncate one."""
+    for name in files:
+        if os.path.exists(os.path.join(folder, name)):
+            os.remove(os.path.join(folder, name))
+    harness.write_files(folder, files)
+
+
+def clear(folder):
+    for name in os.listdir(folder):
+        path = os.path.join(folder, name)
+        if name != "lost+found" and not os.path.isdir(path):
+            os.remove(path)
+
+
+def outcome_problems(ran, status, stdout):
+    """`stdout` None: any output (a listing's order is the file system's)."""
+    if ran.returncode != status or stdout not in (None, ran.stdout):
+        return [f"status {ran.returncode}, stdout {ran.stdout!r}; expected {status}, {stdout!r}"]
+    return []
+
+
+def cases_on(kind, tool, folder):
+    """(name, problems) for each case on the mounted file system."""
+    a, b, c, big = text(3000, 1), text(5000, 2), text(70, 3), text(3 << 20, 4)
+
+    def case(name, files, argv, status, stdout, expected, before=None):
+        clear(folder)
+        put(folder, files)
+        if before:
+            before()
+        ran = harness.run([tool] + argv, cwd=folder)
+        return name, outcome_problems(ran, status, stdout) + folder_problems(folder, expected)
+
+    yield case("a new output", {"a.txt": a}, ["a.txt"], 0, b"a.hdb converted.\n", {"a.txt": a, "a.hdb": a})
+    clear(folder)
+    put(folder, {"a.txt": a})
+    harness.run([tool, "a.txt"], cwd=folder)
+    put(folder, {"a.txt": b})
+    ran = harness.run([tool, "a.txt"], cwd=folder)
+    yield "a replaced output", outcome_problems(ran, 0, b"a.hdb converted.\n") + folder_problems(
+        folder, {"a.txt": b, "a.hdb": b})
+    yield case("all", {"b.txt": b, "c.TXT": c}, ["all"], 0, None, {"b.txt": b, "c.TXT": c, "b.hdb": b, "c.hdb": c})
+
+    # The input under one spelling, the output under another.
+    if kind.case_insensitive:
+        yield case("the same file under another case", {"k.txt.HDB": a}, ["k.txt.HDB"], 1,
+                   b"error: input and output are the same file: k.txt.HDB\r\n", {"k.txt.HDB": a})
+        # Two texts whose outputs differ in case alone: the first in the
+        # listing is converted, the second refused.
+        clear(folder)
+        put(folder, {"x.txt.bak": a, "X.TXT.old": b})
+        ran = harness.run([tool, "all"], cwd=folder)
+        first, second = ("x.txt", "X.TXT") if ran.stdout.startswith(b"x.txt") else ("X.TXT", "x.txt")
+        stdout = f"{first}.hdb converted.\nerror: output already written in this run: {second}.hdb\r\n".encode()
+        yield "two inputs, one output", outcome_problems(ran, 1, stdout) + (
+            folder_problems(folder, {"x.txt.bak": a, "X.TXT.old": b, f"{first}.hdb": a if first == "x.txt" else b}))
+    else:
+        yield case("another case is another file", {"k.txt.HDB": a}, ["k.txt.HDB"], 0, b"k.txt.hdb converted.\n",
+                   {"k.txt.HDB": a, "k.txt.hdb": a})
+
+    for signal in ("SIGINT", "SIGKILL"):
+        clear(folder)
+        put(folder, {"big.txt": big, "e.txt": c})
+        # Stopped at the fourth write: the output is half written.
+        harness.run(["strace", "-f", "-o", "/dev/null", "-e", f"inject=write:signal={signal}:when=4", tool, "big.txt"],
+                    cwd=folder)
+        left = sorted(set(os.listdir(folder)) - {"big.txt", "e.txt", "lost+found"})
+        problems = []
+        if left and (signal == "SIGINT" or kind.unnamed_files):
+            problems.append(f"the stopped run left {left}")
+        ran = harness.run([tool, "e.txt"], cwd=folder)
+        problems += outcome_problems(ran, 0, b"e.hdb converted.\n")
+        problems += folder_problems(folder, {"big.txt": big, "e.txt": c, "e.hdb": c})
+        yield f"{signal} mid-way, then a run that sweeps", problems
+
+    clear(folder)
+    put(folder, {"a.txt": big})
+    with open(os.path.join(folder, "filler"), "wb", buffering=0) as f:
+        for block in (1 << 20, 1 << 12, 1):
+            try:
+                while f.write(b"\0" * block):
+                    pass
+            except OSError:
+                pass
+    ran = harness.run([tool, "a.txt"], cwd=folder)
+    messages = (b"error: file not written: a.hdb\r\n", b"error: file not created\r\n")
+    problems = [] if ran.returncode == 1 and ran.stdout in messages else [f"status {ran.returncode}, {ran.stdout!r}"]
+    yield "a full disk", problems + folder_problems(folder, {"a.txt": big, "filler": None})
+
+
+def power_cut_problems(kind, tool, work):
+    """Converts, commits the journal by an unrelated fsync, and copies the
+    image as the disk holds it; the copy must hold an output, whole."""
+    problems = []
+    earlier, new = text(200 << 10, 5), text(300 << 10, 6)
+    image, copy = os.path.join(work, "disk.img"), os.path.join(work, "after-the-cut.img")
+    for replacing in (False, True):
+        with Mounted(kind, image, os.path.join(work, "disk")) as folder:
+            put(folder, {"a.txt": earlier})
+            if replacing:
+                harness.run([tool, "a.txt"], cwd=folder)
+            harness.run(["sync"])
+            put(folder, {"a.txt": new})
+            ran = harness.run([tool, "a.txt"], cwd=folder)
+            with open(os.path.join(folder, "unrelated"), "wb") as f:
+                f.write(b"x")
+                f.flush()
+                os.fsync(f.fileno())
+            shutil.copyfile(image, copy)
+        with Mounted(kind, copy, os.path.join(work, "after"), fresh=False) as folder:
+            what = "replacing" if replacing else "new"
+            try:
+                with open(os.path.join(folder, "a.hdb"), "rb") as f:
+                    found = read_hdb(f.read())[1]
+                if found not in ((earlier, new) if replacing else (new,)):
+                    problems.append(f"{what}: a.hdb holds neither text")
+            except (OSError, HdbError) as error:
+                problems.append(f"{what}: after the cut, a.hdb: {error} (the run said {ran.stdout!r})")
+    return problems
+
+
+def unavailable():
+    """Why this machine cannot mount the images, or None."""
+    if os.geteuid() != 0:
+        return "not root"
+    if not os.path.exists("/dev/loop-control") or not os.path.exists("/dev/fuse"):
+        return "no loop devices or no /dev/fuse"
+    missing = [p for p in ("mkfs.ext4", "mkfs.xfs", "mkfs.btrfs", "mkntfs", "ntfs-3g", "mkfs.exfat",
+                           "mount.exfat-fuse", "mkfs.fat", "fusefat", "strace") if not shutil.which(p)]
+    return f"missing {', '.join(missing)}" if missing else None
+
+
+def main():
+    options = harness.parser(platform=False).parse_args()
+    why = unavailable()
+    if why is None:
+        with harness.scratch("foliant-mount-probe-") as work:
+            try:
+                with Mounted(FILE_SYSTEMS[0], os.path.join(work, "probe.img"), os.path.join(work, "m")):
+                    pass
+            except (RuntimeError, subprocess.SubprocessError) as error:
+                why = f"cannot mount a file system here: {error}"
+    if why:
+        print(f"SKIPPED: {why}")
+        return SKIPPED
+    report = harness.Report()
+    for kind in FILE_SYSTEMS:
+        with harness.scratch(f"foliant-{kind.name}-") as work:
+            try:
+                with Mounted(kind, os.path.join(work, "disk.img"), os.path.join(work, "disk")) as folder:
+                    for name, problems in cases_on(kind, options.tool, folder):
+                        report.case(f"{kind.name}: {name}", problems)
+                if kind.name in ("ext4", "xfs"):
+                    report.case(f"{kind.name}: a power cut", power_cut_problems(kind, options.tool, work))
+            except (RuntimeError, subprocess.SubprocessError) as error:
+                report.case(f"{kind.name}: mounted", [str(error)])
+    return report.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
