@@ -1,5 +1,13 @@
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include <cstdio>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <iterator>
 #include <string>
@@ -79,6 +87,64 @@ TEST_F(PendingFileTest, OneAfterAnother) {
     }
     EXPECT_EQ(entries(), (std::vector<std::string>{"a.hdb", "b.hdb"}));
     EXPECT_EQ(read("a.hdb"), Bytes{'a'});
+}
+
+// Keeps `name` as a live run keeps its temporary file: locked, or on
+// Windows open.
+class HeldAsByALiveRun {
+public:
+    explicit HeldAsByALiveRun(const char* name) {
+#if defined(_WIN32)
+        file_ = std::fopen(name, "rb");
+#else
+        file_ = ::open(name, O_RDONLY);
+        EXPECT_EQ(::flock(file_, LOCK_EX), 0);
+#endif
+    }
+    ~HeldAsByALiveRun() {
+#if defined(_WIN32)
+        (void)std::fclose(file_);
+#else
+        ::close(file_);
+#endif
+    }
+    HeldAsByALiveRun(const HeldAsByALiveRun&) = delete;
+    HeldAsByALiveRun& operator=(const HeldAsByALiveRun&) = delete;
+
+private:
+#if defined(_WIN32)
+    std::FILE* file_;
+#else
+    int file_;
+#endif
+};
+
+// Only the temporary files of runs that are gone go; nothing else, and
+// nothing through a link.
+TEST_F(PendingFileTest, SweepRemovesOnlyDebris) {
+    const std::string debris = ".foliant-0123456789ab.tmp";
+    for (const char* name : {".foliant-0123456789ab.tmp", ".foliant-aaaaaaaaaaaa.tmp", ".foliant-0123456789AB.tmp",
+                             ".foliant-0123456789a.tmp", ".foliant-0123456789abc.tmp", ".foliant-0123456789ab.tmpx",
+                             "foliant-0123456789ab.tmp", "a.hdb"})
+        write(name, {'x'});
+    stdfs::create_directory(".foliant-bbbbbbbbbbbb.tmp");
+    const bool linked = [] {
+        std::error_code error;
+        stdfs::create_symlink("a.hdb", ".foliant-cccccccccccc.tmp", error);
+        return !error;
+    }();
+    std::vector<std::string> before = entries();
+    SweepResult result;
+    {
+        const HeldAsByALiveRun held(".foliant-aaaaaaaaaaaa.tmp");
+        result = sweepDebris(before);
+    }
+    EXPECT_EQ(result.removed, 1);
+    EXPECT_FALSE(result.locksUnsupported);
+    before.erase(std::find(before.begin(), before.end(), debris));
+    EXPECT_EQ(entries(), before);
+    EXPECT_EQ(read("a.hdb"), Bytes{'x'});
+    EXPECT_TRUE(!linked || stdfs::is_symlink(".foliant-cccccccccccc.tmp"));
 }
 
 }  // namespace
