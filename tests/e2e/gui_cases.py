@@ -9,17 +9,14 @@ to a stand-in program registered for .hdb in a Wine prefix kept for these
 tests. Every wait polls against a deadline; every run has a timeout.
 """
 
-import argparse
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 from dataclasses import dataclass
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from hdb_reader import HdbError, read_hdb  # noqa: E402
+import harness
+from hdb_reader import HdbError, read_hdb
 
 GUI_WINE_PREFIX = "/var/tmp/foliant-wine-gui"
 TEXT = b"A text chosen in a dialog.\r\n" * 50
@@ -27,16 +24,6 @@ UNASKED_ANSWER = b"a.txt\n"  # on standard input; only a terminal question would
 TITLES = {"posix": "Open a text file to convert", "windows": "Open"}
 # A name that Windows' ANSI code page 1252 cannot hold.
 UNICODE_NAME = "日本 Ωmega"
-
-
-def poll(what, condition, seconds=30):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        found = condition()
-        if found:
-            return found
-        time.sleep(0.1)
-    raise TimeoutError(f"gave up waiting for {what}")
 
 
 class Display:
@@ -57,39 +44,34 @@ class Display:
         self.server.wait(timeout=10)
 
     def xdotool(self, *args):
-        result = subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=self.name),
-                                capture_output=True, text=True, timeout=30)
-        return result.stdout.split()
+        return harness.run(["xdotool", *args], env=dict(os.environ, DISPLAY=self.name), text=True,
+                           timeout=30).stdout
 
     def wait_for_window(self, *search):
-        windows = poll(f"a window {search}", lambda: self.xdotool("search", "--onlyvisible", *search))
+        windows = harness.poll(lambda: self.xdotool("search", "--onlyvisible", *search).split(), 30,
+                               f"a window {search}")
         window = windows[-1]
         self.xdotool("windowfocus", "--sync", window)
         return window
 
 
-def wine_path(path):
-    return "Z:" + path.replace("/", "\\")
-
-
 def prepare_wine(emulator, environment, log):
     """A prefix of the GUI tests' own, with a stand-in program for .hdb that
     writes the path it is given to `log`. Wine reads HKCR for this, not HKCU."""
-    if not os.path.isfile(os.path.join(GUI_WINE_PREFIX, "system.reg")):
-        subprocess.run(emulator[:-1] + ["sh", "-c", "wineboot --init && wineserver -w"], env=environment,
-                       capture_output=True, timeout=300, check=True)
+    environment = harness.wine_environment(emulator, GUI_WINE_PREFIX, base=environment)
     # /u: cmd writes the log in UTF-16, which holds any name.
-    handler = f"C:\\windows\\system32\\cmd.exe /u /c echo %1> {wine_path(log)}"
+    handler = f"C:\\windows\\system32\\cmd.exe /u /c echo %1> {harness.windows_path(log)}"
     for key, value in (("HKEY_CLASSES_ROOT\\.hdb", "foliant.standin"),
                        ("HKEY_CLASSES_ROOT\\foliant.standin\\shell\\open\\command", handler)):
-        subprocess.run(emulator + ["reg", "add", key, "/ve", "/d", value, "/f"], env=environment,
-                       capture_output=True, timeout=120, check=True)
+        harness.run(emulator + ["reg", "add", key, "/ve", "/d", value, "/f"], env=environment, timeout=120,
+                    check=True)
+    return environment
 
 
 def forget_visited_folders(emulator, environment):
     """The dialog starts where it was last used; start each case afresh."""
     key = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\ComDlg32"
-    subprocess.run(emulator + ["reg", "delete", key, "/f"], env=environment, capture_output=True, timeout=120)
+    harness.run(emulator + ["reg", "delete", key, "/f"], env=environment, timeout=120)
 
 
 def answer_dialog(display, window, tool, answer, platform):
@@ -125,13 +107,12 @@ def run_case(display, command, environment, scratch, answer, platform):
         try:
             search = ("--name", "^Open$") if platform == "windows" else ("--class", "zenity")
             window = display.wait_for_window(*search)
-            title = subprocess.run(["xdotool", "getwindowname", window], env=dict(os.environ, DISPLAY=display.name),
-                                   capture_output=True, text=True, timeout=30).stdout.rstrip("\n")
+            title = display.xdotool("getwindowname", window).rstrip("\n")
             if answer is None:
                 display.xdotool("key", "Escape")
             else:
-                poll("the dialog to take the answer", lambda: answer_dialog(display, window, tool, answer, platform),
-                     60)
+                harness.poll(lambda: answer_dialog(display, window, tool, answer, platform), 60,
+                             "the dialog to take the answer")
             stdout, _ = tool.communicate(timeout=60)
             return tool.returncode, stdout, stdin.read(), title
         finally:
@@ -170,7 +151,7 @@ def check(status, stdout, expected, log):
     except (OSError, HdbError) as error:
         problems.append(f"output: {error}")
     try:
-        got = poll("the opener", lambda: os.path.exists(log) and read_log(log), 20)
+        got = harness.poll(lambda: os.path.exists(log) and read_log(log), 20, "the opener")
     except TimeoutError as error:
         return problems + [str(error)]
     if got != expected.opened:
@@ -178,113 +159,91 @@ def check(status, stdout, expected, log):
     return problems
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tool", required=True)
-    parser.add_argument("--platform", choices=("posix", "windows"), required=True)
-    parser.add_argument("--emulator", default="")
-    options = parser.parse_args()
-
-    emulator = [part for part in options.emulator.split(";") if part]
-    command = emulator + [os.path.abspath(options.tool)]
-    work = tempfile.mkdtemp(prefix="foliant-gui-", dir="/var/tmp")
-    log = os.path.join(work, "opened.log")
-    environment = dict(os.environ)
-    if options.platform == "windows":
-        # Not another HOME here: Wine would point the prefix's user folders
-        # into this run's folder, gone after it. The locale sets the ANSI
-        # code page: 1252.
-        environment["WINEPREFIX"] = GUI_WINE_PREFIX
-        environment = {name: value for name, value in environment.items() if not name.startswith("LC_")}
-        environment.update(LANG="C.UTF-8", LC_ALL="C.UTF-8")
+def cases(platform, scratch):
+    """(name, what is typed (None: Escape), what is expected) for each case."""
+    in_scratch = os.path.join(scratch, "notes.hdb")
+    unicode_output = os.path.join(scratch, UNICODE_NAME + ".hdb")
+    if platform == "windows":
+        # The dialog opens in the current folder (its memory of earlier
+        # folders is cleared) and the file is chosen there. Redirected, the
+        # line holds the ANSI code page's bytes.
+        found = [("a file chosen in the dialog is converted and opened", "notes.txt",
+                  Expected(b"notes.hdb converted.\r\n", in_scratch, harness.windows_path(in_scratch))),
+                 ("a name outside the code page is converted and opened", UNICODE_NAME + ".txt",
+                  Expected(f"{UNICODE_NAME}.hdb converted.\r\n".encode("cp1252", "replace"),
+                           unicode_output, harness.windows_path(unicode_output)))]
     else:
-        # A home of its own: the dialog keeps recent files and settings there.
-        environment.update(HOME=work, XDG_CONFIG_HOME=os.path.join(work, ".config"),
-                           XDG_DATA_HOME=os.path.join(work, ".local"))
-        standin = os.path.join(work, "bin")
-        os.mkdir(standin)
-        with open(os.path.join(standin, "xdg-open"), "w") as f:
-            f.write(f"#!/bin/sh\nprintf '%s\\n' \"$@\" > {log}\n")
-        os.chmod(os.path.join(standin, "xdg-open"), 0o755)
-        environment["PATH"] = standin + os.pathsep + environment["PATH"]
+        in_sub = os.path.join(scratch, "sub", "notes.hdb")
+        line = b"notes.hdb converted.\n"
+        found = [
+            # A file in another folder: it becomes the current one, so the
+            # output lands beside the file.
+            ("a file in another folder is converted beside it and opened",
+             os.path.join(scratch, "sub", "notes.txt"), Expected(line, in_sub, in_sub)),
+            # The chooser opens in the current folder.
+            ("a bare name is found in the current folder", "notes.txt", Expected(line, in_scratch, in_scratch)),
+            ("a name outside the code page is converted and opened", UNICODE_NAME + ".txt",
+             Expected(f"{UNICODE_NAME}.hdb converted.\n".encode(), unicode_output, unicode_output)),
+        ]
+    # Nothing read from standard input, nothing converted.
+    return found + [("Escape cancels and asks nothing more", None, None)]
 
-    passed = failed = 0
-    try:
-        with Display() as display:
-            environment["DISPLAY"] = display.name
-            environment.pop("WAYLAND_DISPLAY", None)
-            if options.platform == "windows":
-                prepare_wine(emulator, environment, log)
-            scratch = os.path.join(work, "scratch")
-            os.makedirs(os.path.join(scratch, "sub"))
-            unicode_name = UNICODE_NAME + ".txt"
-            for name in ("notes.txt", "sub/notes.txt", "a.txt", unicode_name):
-                with open(os.path.join(scratch, name), "wb") as f:
-                    f.write(TEXT)
-            in_scratch = os.path.join(scratch, "notes.hdb")
-            unicode_output = os.path.join(scratch, UNICODE_NAME + ".hdb")
-            if options.platform == "windows":
-                # The dialog opens in the current folder (its memory of
-                # earlier folders is cleared) and the file is chosen there.
-                # Redirected, the line holds the ANSI code page's bytes.
-                cases = [("a file chosen in the dialog is converted and opened", "notes.txt",
-                          Expected(b"notes.hdb converted.\r\n", in_scratch, wine_path(in_scratch))),
-                         ("a name outside the code page is converted and opened", unicode_name,
-                          Expected(f"{UNICODE_NAME}.hdb converted.\r\n".encode("cp1252", "replace"),
-                                   unicode_output, wine_path(unicode_output)))]
-            else:
-                in_sub = os.path.join(scratch, "sub", "notes.hdb")
-                line = b"notes.hdb converted.\n"
-                cases = [
-                    # A file in another folder: it becomes the current one,
-                    # so the output lands beside the file.
-                    ("a file in another folder is converted beside it and opened",
-                     os.path.join(scratch, "sub", "notes.txt"), Expected(line, in_sub, in_sub)),
-                    # The chooser opens in the current folder.
-                    ("a bare name is found in the current folder", "notes.txt", Expected(line, in_scratch, in_scratch)),
-                    ("a name outside the code page is converted and opened", unicode_name,
-                     Expected(f"{UNICODE_NAME}.hdb converted.\n".encode(), unicode_output, unicode_output)),
-                ]
-            # Nothing read from standard input, nothing converted.
-            cases.append(("Escape cancels and asks nothing more", None, None))
-            for name, typed, expected in cases:
-                # xdotool types a character outside the keyboard map by
-                # remapping a key for a moment; a busy Wine may read the key
-                # after the map is back and see another character. So a name
-                # that needs this gets two more tries; a tool that loses such
-                # a name fails all three.
-                attempts = 3 if typed and not typed.isascii() else 1
-                for attempt in range(1, attempts + 1):
-                    if os.path.exists(log):
-                        os.remove(log)
-                    if options.platform == "windows":
-                        forget_visited_folders(emulator, environment)
-                    before = sorted(os.listdir(scratch))
-                    try:
-                        status, stdout, unread, title = run_case(display, command, environment, scratch, typed,
-                                                                 options.platform)
-                        problems = check(status, stdout, expected, log)
-                        if title != TITLES[options.platform]:
-                            problems.append(f"the dialog is titled {title!r}")
-                        if expected is None and unread != UNASKED_ANSWER:
-                            problems.append(f"standard input read, {unread!r} left of {UNASKED_ANSWER!r}")
-                        if expected is None and sorted(os.listdir(scratch)) != before:
-                            problems.append(f"files changed: {before} became {sorted(os.listdir(scratch))}")
-                    except (TimeoutError, subprocess.TimeoutExpired) as error:
-                        problems = [str(error)]
-                    if not problems:
-                        break
-                if attempt > 1:
-                    name += f" (attempt {attempt} of {attempts})"
-                print(("FAIL " if problems else "ok   ") + name)
-                for problem in problems:
-                    print("     " + problem)
-                failed += bool(problems)
-                passed += not problems
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+
+def tried_case(display, options, environment, scratch, log, name, typed, expected):
+    """The case's name and problems. xdotool types a character outside the
+    keyboard map by remapping a key for a moment; a busy Wine may read the
+    key after the map is back and see another character. So a name that
+    needs this gets two more tries; a tool that loses such a name fails all
+    three."""
+    attempts = 3 if typed and not typed.isascii() else 1
+    for attempt in range(1, attempts + 1):
+        if os.path.exists(log):
+            os.remove(log)
+        if options.platform == "windows":
+            forget_visited_folders(options.emulator, environment)
+        before = sorted(os.listdir(scratch))
+        try:
+            status, stdout, unread, title = run_case(display, options.emulator + [options.tool], environment,
+                                                     scratch, typed, options.platform)
+            problems = check(status, stdout, expected, log)
+            if title != TITLES[options.platform]:
+                problems.append(f"the dialog is titled {title!r}")
+            if expected is None and unread != UNASKED_ANSWER:
+                problems.append(f"standard input read, {unread!r} left of {UNASKED_ANSWER!r}")
+            if expected is None and sorted(os.listdir(scratch)) != before:
+                problems.append(f"files changed: {before} became {sorted(os.listdir(scratch))}")
+        except (TimeoutError, subprocess.TimeoutExpired) as error:
+            problems = [str(error)]
+        if not problems:
+            break
+    return name + (f" (attempt {attempt} of {attempts})" if attempt > 1 else ""), problems
+
+
+def main():
+    options = harness.parser().parse_args()
+    report = harness.Report()
+    with harness.scratch("foliant-gui-") as work, Display() as display:
+        log = os.path.join(work, "opened.log")
+        environment = {name: value for name, value in os.environ.items() if name != "WAYLAND_DISPLAY"}
+        environment["DISPLAY"] = display.name
+        if options.platform == "windows":
+            # Not another HOME here: Wine would point the prefix's user
+            # folders into this run's folder, gone after it. The locale sets
+            # the ANSI code page: 1252.
+            environment = {name: value for name, value in environment.items() if not name.startswith("LC_")}
+            environment = prepare_wine(options.emulator, dict(environment, LANG="C.UTF-8", LC_ALL="C.UTF-8"), log)
+        else:
+            # A home of its own: the dialog keeps recent files and settings there.
+            opener = harness.stand_in_opener(os.path.join(work, "bin"))
+            environment.update(HOME=work, XDG_CONFIG_HOME=os.path.join(work, ".config"),
+                               XDG_DATA_HOME=os.path.join(work, ".local"), FOLIANT_OPENER_LOG=log,
+                               PATH=opener + os.pathsep + environment["PATH"])
+        scratch = os.path.join(work, "scratch")
+        harness.write_files(scratch, dict.fromkeys(["notes.txt", "sub/notes.txt", "a.txt", UNICODE_NAME + ".txt"],
+                                                   TEXT))
+        for name, typed, expected in cases(options.platform, scratch):
+            report.case(*tried_case(display, options, environment, scratch, log, name, typed, expected))
+    return report.close()
 
 
 if __name__ == "__main__":

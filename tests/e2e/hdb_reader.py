@@ -1,5 +1,6 @@
-"""The tests' own HDB reader: parses a file and checks every invariant of the
-layout. It shares no code with the tool, so the two check each other."""
+"""The tests' own HDB reader in Python: parses a file and checks every
+invariant of the layout, with the limits of its C++ twin (hdb_reader.h).
+It shares no code with the tool, so the two check each other."""
 
 import struct
 
@@ -7,6 +8,9 @@ HEADER_SIZE = 92
 ENTRY_SIZE = 16
 TEXT_BLOCK_SIZE = 1024
 MARKER = b".o0O0o.\0"
+MAX_RECORDS = 65536  # the info block and 65,535 text blocks
+MAX_TEXT = (MAX_RECORDS - 1) * TEXT_BLOCK_SIZE
+MAX_PREFIX_BYTES = 3  # 7 bits each: more than any payload length needs
 
 
 class HdbError(Exception):
@@ -20,14 +24,15 @@ def _expect(condition, what):
 
 def read_prefix(data, pos):
     """Returns (value, position after the prefix)."""
-    value, shift = 0, 0
-    while True:
+    value = 0
+    for shift in range(0, 7 * MAX_PREFIX_BYTES, 7):
         _expect(pos < len(data), f"length prefix runs past the end at {pos}")
         byte = data[pos]
         value |= (byte >> 1) << shift
-        pos, shift = pos + 1, shift + 7
+        pos += 1
         if byte & 1:
             return value, pos
+    raise HdbError(f"length prefix longer than {MAX_PREFIX_BYTES} bytes before {pos}")
 
 
 def read_hdb(data):
@@ -40,17 +45,16 @@ def read_hdb(data):
     _expect(data[32:64] == MARKER + bytes(24), "marker field")
     _expect(data[64:88] == b"\x38\x89" + bytes(22), "header words or reserved bytes")
     (record_count,) = struct.unpack_from("<I", data, 88)
-    _expect(record_count >= 2, f"recordCount {record_count}")
+    _expect(2 <= record_count <= MAX_RECORDS, f"recordCount {record_count}")
+    pos = HEADER_SIZE + ENTRY_SIZE * record_count
+    _expect(len(data) >= pos + 17, "block table or info block cut short")
 
     offsets = []
     for block in range(record_count):
-        entry = data[HEADER_SIZE + ENTRY_SIZE * block : HEADER_SIZE + ENTRY_SIZE * (block + 1)]
-        _expect(len(entry) == ENTRY_SIZE, "block table runs past the end")
-        offset, r1, r2, word, r3, r4 = struct.unpack("<IIIHBB", entry)
+        offset, r1, r2, word, r3, r4 = struct.unpack_from("<IIIHBB", data, HEADER_SIZE + ENTRY_SIZE * block)
         _expect((r1, r2, word, r3, r4) == (0, 0, 1, 0, 0), f"table entry {block} fields")
         offsets.append(offset)
 
-    pos = HEADER_SIZE + ENTRY_SIZE * record_count
     _expect(offsets[0] == pos, "info block offset")
     _expect(data[pos] == 0x21, "info block prefix")
     info_word, info_word2, text_size, block_count, block_size, reserved = struct.unpack_from(

@@ -10,22 +10,17 @@ signal handlers must remove. Windows: foliant.exe is killed while it writes
 the largest text, and a normal run must still replace an earlier output.
 """
 
-import argparse
 import concurrent.futures
 import os
 import re
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from hdb_reader import HdbError, read_hdb  # noqa: E402
-from strace_log import traced_run  # noqa: E402
+import harness
+from hdb_reader import MAX_TEXT, HdbError, read_hdb
 
-MAX_TEXT = 65535 * 1024
 TEXT = bytes((i * 31 + (i >> 10)) % 251 for i in range(700_000))  # three chunks of 256 KiB, three writes
 EARLIER = b"an earlier output"
 SYSCALLS = ("openat", "read", "write", "close", "linkat", "rename")
@@ -46,17 +41,6 @@ SIGNALS = {
 # name, and SIGKILL comes before the rename over the earlier output. Then the
 # temporary file must be that complete output.
 LEFT_BY_SIGKILL = ("unnamed", "beside an earlier output", signal.SIGKILL, "rename")
-
-
-def make_folder(work, files):
-    scratch = tempfile.mkdtemp(prefix="interrupt-", dir=work)
-    for name, data in files.items():
-        with open(os.path.join(scratch, name), "wb") as f:
-            if isinstance(data, int):
-                f.truncate(data)  # sparse, of that size
-            else:
-                f.write(data)
-    return scratch
 
 
 def unchanged(path, data):
@@ -104,23 +88,19 @@ def folder_problems(scratch, files, output, stdout, temporary_allowed=False):
 def count_calls(tool, work, files, environment):
     """How often a normal run makes each system call, and whether it asks for
     an unnamed file (O_TMPFILE)."""
-    scratch = make_folder(work, files)
-    try:
-        ran, lines = traced_run([tool, "book.txt"], scratch, environment, ",".join(SYSCALLS), timeout=120)
+    with harness.scratch("interrupt-", work, files) as scratch:
+        ran, lines = harness.traced_run([tool, "book.txt"], scratch, environment, ",".join(SYSCALLS), timeout=120)
         ran.check_returncode()
-    finally:
-        shutil.rmtree(scratch, ignore_errors=True)
     counts = {call: sum(1 for line in lines if re.match(rf"\d+\s+{call}\(", line)) for call in SYSCALLS}
     return counts, any("O_TMPFILE" in line for line in lines)
 
 
 def interrupted_case(tool, kind, setup, work, environment, number, call, nth):
     files = SETUPS[setup]
-    scratch = make_folder(work, files)
-    try:
+    with harness.scratch("interrupt-", work, files) as scratch:
         injection = f"inject={call}:signal={signal.Signals(number).name}:when={nth}"
-        result = subprocess.run(["strace", "-f", "-o", "/dev/null", "-e", f"trace={call}", "-e", injection, tool,
-                                 "book.txt"], cwd=scratch, env=environment, capture_output=True, timeout=120)
+        result = harness.run(["strace", "-f", "-o", "/dev/null", "-e", f"trace={call}", "-e", injection, tool,
+                              "book.txt"], cwd=scratch, env=environment, timeout=120)
         problems = []
         # strace ends itself by the signal that ended the tool.
         if result.returncode != -number:
@@ -131,8 +111,6 @@ def interrupted_case(tool, kind, setup, work, environment, number, call, nth):
             problems.append(f"stderr {result.stderr[:300]!r}")
         left_allowed = (kind, setup, number, call) == LEFT_BY_SIGKILL
         return problems + folder_problems(scratch, files, "book.hdb", result.stdout == CONVERTED, left_allowed)
-    finally:
-        shutil.rmtree(scratch, ignore_errors=True)
 
 
 def replaced_output_problems(result, stdout, scratch, files, printed):
@@ -150,73 +128,50 @@ def ignored_signal_case(tool, work, environment, number):
     """A signal the caller ignores (nohup) stays ignored: the handler that
     removes the temporary file is not put in its place."""
     files = SETUPS["beside an earlier output"]
-    scratch = make_folder(work, files)
-    try:
+    with harness.scratch("interrupt-", work, files) as scratch:
         injection = f"inject=rename:signal={signal.Signals(number).name}:when=1"
-        result = subprocess.run(["strace", "-f", "-o", "/dev/null", "-e", "trace=rename", "-e", injection, tool,
-                                 "book.txt"], cwd=scratch, env=environment, capture_output=True, timeout=120,
-                                preexec_fn=lambda: signal.signal(number, signal.SIG_IGN))
+        result = harness.run(["strace", "-f", "-o", "/dev/null", "-e", "trace=rename", "-e", injection, tool,
+                              "book.txt"], cwd=scratch, env=environment, timeout=120,
+                             preexec_fn=lambda: signal.signal(number, signal.SIG_IGN))
         return replaced_output_problems(result, CONVERTED, scratch, files, True)
-    finally:
-        shutil.rmtree(scratch, ignore_errors=True)
 
 
-def posix_sweep(tools, work, jobs):
+def posix_sweep(tools, work, jobs, report):
     # LeakSanitizer cannot work under ptrace; these runs end by signals anyway.
     environment = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
-    runs, failures = 0, 0
     for kind, tool in tools:
         for setup, files in SETUPS.items():
             counts, unnamed = count_calls(tool, work, files, environment)
             if unnamed != (kind == "unnamed"):
-                print(f"FAIL {kind}, {setup}: strace saw {'an' if unnamed else 'no'} O_TMPFILE open")
-                failures += 1
+                report.case(f"{kind} file, {setup}", [f"strace saw {'an' if unnamed else 'no'} O_TMPFILE open"])
                 continue
             plan = [(number, call, nth) for number in SIGNALS[kind] for call in SYSCALLS
                     for nth in range(1, counts[call] + 1)]
             with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
                 results = list(pool.map(lambda p: interrupted_case(tool, kind, setup, work, environment, *p), plan))
-            failed = [(p, problems) for p, problems in zip(plan, results) if problems]
-            runs += len(plan)
-            failures += len(failed)
             calls = ", ".join(f"{counts[c]} {c}" for c in SYSCALLS)
-            print(f"{'FAIL' if failed else 'ok  '} {kind} file, {setup}: {len(plan)} runs, {calls}")
-            for (number, call, nth), problems in failed:
-                print(f"     {signal.Signals(number).name} at {call} #{nth}: {'; '.join(problems)}")
+            report.case(f"{kind} file, {setup}: {len(plan)} runs, {calls}",
+                        [f"{signal.Signals(number).name} at {call} #{nth}: {'; '.join(problems)}"
+                         for (number, call, nth), problems in zip(plan, results) if problems], runs=len(plan))
         for number in (signal.SIGHUP, signal.SIGINT):
-            problems = ignored_signal_case(tool, work, environment, number)
-            runs += 1
-            failures += bool(problems)
-            print(f"{'FAIL' if problems else 'ok  '} {kind} file, {signal.Signals(number).name} ignored by the caller")
-            for problem in problems:
-                print(f"     {problem}")
-    return runs, failures
+            report.case(f"{kind} file, {signal.Signals(number).name} ignored by the caller",
+                        ignored_signal_case(tool, work, environment, number))
 
 
+# A prefix of the sweep's own, so that waiting for its Wine server to end
+# does not wait for other tests' Wine processes.
 WINE_PREFIX = "/var/tmp/foliant-wine-interrupt"
-
-
-def wine_environment(emulator):
-    """A prefix of the sweep's own, so that waiting for its Wine server to
-    end does not wait for other tests' Wine processes. Made once, kept."""
-    environment = dict(os.environ, WINEDEBUG="-all", WINEPREFIX=WINE_PREFIX)
-    if not os.path.isfile(os.path.join(WINE_PREFIX, "system.reg")):
-        subprocess.run(emulator[:-1] + ["sh", "-c", "wineboot --init && wineserver -w"], env=environment,
-                       stdin=subprocess.DEVNULL, capture_output=True, timeout=300, check=True)
-    return environment
 
 
 def killed_windows_case(command, work, environment, delay):
     """Kills foliant.exe `delay` seconds after a new entry shows in the folder.
     Returns the problems, and whether it was still running when killed."""
     files = {"book.txt": MAX_TEXT, "book.hdb": EARLIER}
-    scratch = make_folder(work, files)
-    try:
+    with harness.scratch("interrupt-", work, files) as scratch:
         tool = subprocess.Popen(command + ["book.txt"], cwd=scratch, env=environment, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 120
-        while set(os.listdir(scratch)) <= set(files) and tool.poll() is None and time.monotonic() < deadline:
-            time.sleep(0.001)
+        harness.poll(lambda: not set(os.listdir(scratch)) <= set(files) or tool.poll() is not None, 120,
+                     interval=0.001)
         time.sleep(delay)
         running = tool.poll() is None
         tool.kill()
@@ -226,64 +181,39 @@ def killed_windows_case(command, work, environment, delay):
         if not running and delay == 0:
             problems.append(f"it ended (status {tool.returncode}) before it could be killed")
         return problems, running
-    finally:
-        shutil.rmtree(scratch, ignore_errors=True)
 
 
 def replacing_windows_case(command, work, environment):
     files = {"book.txt": MAX_TEXT, "book.hdb": EARLIER}
-    scratch = make_folder(work, files)
-    try:
-        result = subprocess.run(command + ["book.txt"], cwd=scratch, env=environment, stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=300)
+    with harness.scratch("interrupt-", work, files) as scratch:
+        result = harness.run(command + ["book.txt"], cwd=scratch, env=environment)
         return replaced_output_problems(result, CONVERTED.replace(b"\n", b"\r\n"), scratch, files, False)
-    finally:
-        shutil.rmtree(scratch, ignore_errors=True)
 
 
-def windows_sweep(tool, emulator, work):
-    environment = wine_environment(emulator)
+def windows_sweep(tool, emulator, work, report):
+    environment = harness.wine_environment(emulator, WINE_PREFIX)
     command = emulator + [tool]
-    failures = 0
     for delay in (0, 0.01, 0.03):
         problems, running = killed_windows_case(command, work, environment, delay)
-        failures += bool(problems)
         note = "" if running else " (it had finished by then)"
-        print(f"{'FAIL' if problems else 'ok  '} killed {delay:.2f} s after its file appeared{note}")
-        for problem in problems:
-            print(f"     {problem}")
-    problems = replacing_windows_case(command, work, environment)
-    failures += bool(problems)
-    print(f"{'FAIL' if problems else 'ok  '} a normal run replaces the earlier output")
-    for problem in problems:
-        print(f"     {problem}")
-    return 4, failures
+        report.case(f"killed {delay:.2f} s after its file appeared{note}", problems)
+    report.case("a normal run replaces the earlier output", replacing_windows_case(command, work, environment))
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tool", required=True)
-    parser.add_argument("--named-tool", help="POSIX: the tool built without unnamed files")
-    parser.add_argument("--platform", choices=("posix", "windows"), required=True)
-    parser.add_argument("--emulator", default="", help="exec prefix, a ;-separated list as CMake gives it")
+    parser = harness.parser()
+    parser.add_argument("--named-tool", type=os.path.abspath, help="POSIX: the tool built without unnamed files")
     parser.add_argument("--jobs", type=int, default=2)
     options = parser.parse_args()
 
-    work = tempfile.mkdtemp(prefix="foliant-interrupt-", dir="/var/tmp" if os.path.isdir("/var/tmp") else None)
-    started = time.monotonic()
-    try:
+    report = harness.Report()
+    with harness.scratch("foliant-interrupt-") as work:
         if options.platform == "posix":
-            tools = [("unnamed", os.path.abspath(options.tool))]
-            if options.named_tool:
-                tools.append(("named", os.path.abspath(options.named_tool)))
-            runs, failures = posix_sweep(tools, work, options.jobs)
+            tools = [("unnamed", options.tool)] + ([("named", options.named_tool)] if options.named_tool else [])
+            posix_sweep(tools, work, options.jobs, report)
         else:
-            emulator = [part for part in options.emulator.split(";") if part]
-            runs, failures = windows_sweep(os.path.abspath(options.tool), emulator, work)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
-    print(f"{runs - failures} passed, {failures} failed, in {time.monotonic() - started:.0f} s")
-    return 1 if failures else 0
+            windows_sweep(options.tool, options.emulator, work, report)
+    return report.close()
 
 
 if __name__ == "__main__":

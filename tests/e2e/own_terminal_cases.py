@@ -11,18 +11,16 @@ terminal gets a console of its own, as from Explorer; started by cmd it
 shares cmd's.
 """
 
-import argparse
 import os
 import pty
 import re
 import select
 import shlex
-import shutil
 import signal
 import sys
-import tempfile
-import time
 from dataclasses import dataclass, replace
+
+import harness
 
 PROMPT = b"File to convert: "
 WAIT_LINES = {"posix": b"Press Enter to close this window.", "windows": b"Press any key to close this window."}
@@ -90,27 +88,28 @@ class Terminal:
         self.shown = b""
         self.status = None
 
+    def read_some(self):
+        """Collects what is shown in the next 50 ms; true once the child has ended."""
+        ready, _, _ = select.select([self.fd], [], [], 0.05)
+        if ready:
+            try:
+                self.shown += os.read(self.fd, 4096)
+            except OSError:  # the child has gone and closed the terminal
+                pass
+        pid, status = os.waitpid(self.pid, os.WNOHANG)
+        if pid:
+            self.status = os.waitstatus_to_exitcode(status)
+        return self.status is not None
+
     def read(self, seconds):
         """Collects output for up to `seconds`; notes the exit status."""
-        deadline = time.monotonic() + seconds
-        while self.status is None and time.monotonic() < deadline:
-            ready, _, _ = select.select([self.fd], [], [], 0.05)
-            if ready:
-                try:
-                    self.shown += os.read(self.fd, 4096)
-                except OSError:  # the child has gone and closed the terminal
-                    pass
-            pid, status = os.waitpid(self.pid, os.WNOHANG)
-            if pid:
-                self.status = os.waitstatus_to_exitcode(status)
+        harness.poll(lambda: self.status is not None or self.read_some(), seconds, interval=0)
 
     def has_shown(self, text):
         return plain(text) in plain(self.shown)
 
     def until_shown(self, text, seconds=30):
-        deadline = time.monotonic() + seconds
-        while not self.has_shown(text) and self.status is None and time.monotonic() < deadline:
-            self.read(0.1)
+        harness.poll(lambda: self.has_shown(text) or self.status is not None or self.read_some(), seconds, interval=0)
         return self.has_shown(text)
 
     def close(self):
@@ -130,13 +129,10 @@ def case_command(case, entry, tool, emulator):
         return ["sh", "-c", shlex.join(entry_command(entry) + case.args) + "; exit $?"]
     if case.how == "own":
         return emulator + [tool] + case.args
-    return emulator + ["cmd", "/c", " ".join(["Z:" + tool.replace("/", "\\")] + case.args)]
+    return emulator + ["cmd", "/c", " ".join([harness.windows_path(tool)] + case.args)]
 
 
-def run_case(case, command, work, environment):
-    scratch = tempfile.mkdtemp(prefix="case-", dir=work)
-    with open(os.path.join(scratch, "a.txt"), "wb") as f:
-        f.write(b"a text\n")
+def run_case(case, command, scratch, environment):
     terminal = Terminal(command, scratch, environment)
     wait_line = WAIT_LINES[case.platform]
     problems = []
@@ -168,43 +164,27 @@ def run_case(case, command, work, environment):
         return problems
     finally:
         terminal.close()
-        shutil.rmtree(scratch, ignore_errors=True)
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tool", required=True)
-    parser.add_argument("--platform", choices=("posix", "windows"), required=True)
+    parser = harness.parser()
     parser.add_argument("--entry", help="the desktop entry file (POSIX)")
-    parser.add_argument("--emulator", default="", help="exec prefix, a ;-separated list as CMake gives it")
     options = parser.parse_args()
 
-    emulator = [part for part in options.emulator.split(";") if part]
-    tool = os.path.abspath(options.tool)
-    cases = [case for case in CASES if case.platform == options.platform]
-    work = tempfile.mkdtemp(prefix="foliant-desktop-", dir="/var/tmp")
-    try:
+    report = harness.Report()
+    with harness.scratch("foliant-desktop-") as work:
         # The entry names the installed tool; a folder on PATH holds this one,
-        # and a stand-in opener that only records.
-        bin_folder = os.path.join(work, "bin")
-        os.mkdir(bin_folder)
-        os.symlink(os.path.abspath(options.tool), os.path.join(bin_folder, "foliant"))
-        with open(os.path.join(bin_folder, "xdg-open"), "w") as f:
-            f.write(f"#!/bin/sh\nprintf '%s\\n' \"$@\" >> {shlex.quote(os.path.join(work, 'opened'))}\n")
-        os.chmod(os.path.join(bin_folder, "xdg-open"), 0o755)
+        # and a stand-in opener.
+        bin_folder = harness.stand_in_opener(os.path.join(work, "bin"))
+        os.symlink(options.tool, os.path.join(bin_folder, "foliant"))
         environment = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        environment["PATH"] = bin_folder + os.pathsep + environment.get("PATH", "")
-        results = [run_case(case, case_command(case, options.entry, tool, emulator), work, environment)
-                   for case in cases]
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
-    for case, problems in zip(cases, results):
-        print(("FAIL " if problems else "ok   ") + case.name)
-        for problem in problems:
-            print("     " + problem)
-    failed = sum(1 for problems in results if problems)
-    print(f"{len(results) - failed} passed, {failed} failed")
-    return 1 if failed else 0
+        environment.update(PATH=bin_folder + os.pathsep + environment.get("PATH", ""),
+                           FOLIANT_OPENER_LOG=os.path.join(work, "opened"))
+        for case in [case for case in CASES if case.platform == options.platform]:
+            with harness.scratch("case-", work, {"a.txt": b"a text\n"}) as scratch:
+                command = case_command(case, options.entry, options.tool, options.emulator)
+                report.case(case.name, run_case(case, command, scratch, environment))
+    return report.close()
 
 
 if __name__ == "__main__":

@@ -9,7 +9,6 @@ also make one system call fail (strace's fault injection) or bound the
 tool's resources (prlimit, a small tmpfs).
 """
 
-import argparse
 import concurrent.futures
 import os
 import re
@@ -19,16 +18,12 @@ import socket
 import stat
 import subprocess
 import sys
-import tempfile
-import threading
 import time
 from dataclasses import dataclass, field, replace
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from hdb_reader import HdbError, read_hdb  # noqa: E402
-from strace_log import traced_run  # noqa: E402
+import harness
+from hdb_reader import MAX_TEXT, HdbError, read_hdb
 
-MAX_TEXT = 65535 * 1024
 NOBODY = 65534
 
 USAGE = (
@@ -522,8 +517,8 @@ def make_locales(folder):
     for code_page, locale in LOCALES.items():
         if locale != "C.UTF-8":
             language, charset = locale.split(".")
-            subprocess.run(["localedef", "-i", language, "-f", charset, os.path.join(folder, locale)],
-                           capture_output=True, timeout=120, check=True)
+            harness.run(["localedef", "-i", language, "-f", charset, os.path.join(folder, locale)], timeout=120,
+                        check=True)
     os.chmod(folder, 0o755)
 
 
@@ -538,21 +533,15 @@ def windows_environment(base, code_page):
 
 
 NOBODY_WINE_HOME = "/var/tmp/foliant-wine-nobody"
-_nobody_wine_lock = threading.Lock()
 
 
 def nobody_wine_environment(emulator):
     """Wine runs only as the owner of its prefix: an unprivileged user gets
-    a prefix of its own, made once and kept for later runs."""
-    environment = dict(os.environ, HOME=NOBODY_WINE_HOME, WINEPREFIX=os.path.join(NOBODY_WINE_HOME, "prefix"))
-    with _nobody_wine_lock:
-        if not os.path.isfile(os.path.join(NOBODY_WINE_HOME, "prefix", "system.reg")):
-            os.makedirs(NOBODY_WINE_HOME, exist_ok=True)
-            os.chown(NOBODY_WINE_HOME, NOBODY, NOBODY)
-            prepare = "wineboot --init && wineserver -w"
-            subprocess.run(emulator[:-1] + ["sh", "-c", prepare], env=environment, user=NOBODY, group=NOBODY,
-                           extra_groups=[], stdin=subprocess.DEVNULL, capture_output=True, timeout=300, check=True)
-    return environment
+    a prefix of its own."""
+    os.makedirs(NOBODY_WINE_HOME, exist_ok=True)
+    os.chown(NOBODY_WINE_HOME, NOBODY, NOBODY)
+    return harness.wine_environment(emulator, os.path.join(NOBODY_WINE_HOME, "prefix"), NOBODY,
+                                    dict(os.environ, HOME=NOBODY_WINE_HOME))
 
 
 def run_tool(command, case, scratch, platform):
@@ -586,7 +575,7 @@ def run_tool(command, case, scratch, platform):
         environment = kwargs.setdefault("env", dict(os.environ))
         for name in ("DISPLAY", "WAYLAND_DISPLAY"):
             environment.pop(name, None)
-        environment.update(PATH=STAND_IN_BIN + os.pathsep + environment.get("PATH", ""),
+        environment.update(PATH=stand_in_bin(scratch) + os.pathsep + environment.get("PATH", ""),
                            FOLIANT_OPENER_LOG=scratch + ".opened",
                            FOLIANT_OPENER_SLEEP="15" if case.opener_sleeps else "0")
         if case.choosers is not None:
@@ -595,7 +584,7 @@ def run_tool(command, case, scratch, platform):
     if case.console and case.status != 0:
         # A failure in a console of its own waits for a key (own_terminal_cases.py
         # covers that); in cmd's console it ends at once.
-        tool = "Z:" + command[-1].replace("/", "\\")
+        tool = harness.windows_path(command[-1])
         # Separate words: Wine quotes each as a Windows command line needs.
         argv = command[:-1] + ["cmd", "/c", tool] + case.args
     if case.console:
@@ -616,7 +605,7 @@ def install_choosers(case, scratch):
     nothing else, so that a chooser the case does not name is missing."""
     folder = scratch + ".bin"
     os.mkdir(folder)
-    shutil.copy(os.path.join(STAND_IN_BIN, "xdg-open"), folder)
+    shutil.copy(os.path.join(stand_in_bin(scratch), "xdg-open"), folder)
     for name, chooser in case.choosers.items():
         path = os.path.join(folder, name)
         with open(path, "w") as f:
@@ -656,7 +645,7 @@ def calls_before_new_file(fault, command, case, scratch, environment):
     trial = scratch + ".trial"
     shutil.copytree(scratch, trial, symlinks=True)
     try:
-        ran, calls = traced_run(command + case.args, trial, environment, fault.calls, options=("-qq", "-y"))
+        ran, calls = harness.traced_run(command + case.args, trial, environment, fault.calls, options=("-qq", "-y"))
     finally:
         shutil.rmtree(trial, ignore_errors=True)
     seen = {}
@@ -676,36 +665,21 @@ class TrialFailed(Exception):
     pass
 
 
-# The stand-in for xdg-open: records what it is given, then lingers if asked.
-STAND_IN_OPENER = f"""#!/bin/sh
-printf '%s\\n' "$@" >> "$FOLIANT_OPENER_LOG"
-exec {shutil.which("sleep")} "$FOLIANT_OPENER_SLEEP"
-"""
-STAND_IN_BIN = ""  # set by install_stand_in_opener()
-
-
-def install_stand_in_opener(folder):
-    global STAND_IN_BIN
-    STAND_IN_BIN = folder
-    os.mkdir(folder)
-    with open(os.path.join(folder, "xdg-open"), "w") as f:
-        f.write(STAND_IN_OPENER)
-    os.chmod(os.path.join(folder, "xdg-open"), 0o755)
+def stand_in_bin(scratch):
+    """The folder of the stand-in opener, beside the case folders."""
+    return os.path.join(os.path.dirname(scratch), "bin")
 
 
 def opened_paths(case, scratch):
     """What the stand-in opener recorded. It runs detached, so it may still
     be writing: wait until it has recorded as many paths as expected."""
-    log = scratch + ".opened"
-    recorded = ()
-    deadline = time.monotonic() + (10 if case.opened else 0.3)
-    while True:
-        if os.path.exists(log):
-            with open(log) as f:
-                recorded = tuple(f.read().splitlines())
-        if (case.opened and len(recorded) >= len(case.opened)) or time.monotonic() > deadline:
-            return recorded
-        time.sleep(0.05)
+    def recorded():
+        if not os.path.exists(scratch + ".opened"):
+            return ()
+        with open(scratch + ".opened") as f:
+            return tuple(f.read().splitlines())
+    harness.poll(lambda: case.opened and len(recorded()) >= len(case.opened), 10 if case.opened else 0.3)
+    return recorded()
 
 
 def check(case, scratch, before, result, platform):
@@ -780,8 +754,8 @@ def listing_order(scratch, platform, emulator):
     if platform == "posix":
         return os.listdir(scratch)  # readdir's order, as the tool's
     # cmd /u lists in UTF-16, which holds every name.
-    listed = subprocess.run(emulator + ["cmd", "/u", "/c", "dir /b /a"], cwd=scratch, stdin=subprocess.DEVNULL,
-                            env=windows_environment(os.environ, 1252), capture_output=True, timeout=120, check=True)
+    listed = harness.run(emulator + ["cmd", "/u", "/c", "dir /b /a"], cwd=scratch,
+                         env=windows_environment(os.environ, 1252), timeout=120, check=True)
     return listed.stdout.decode("utf-16-le").split("\r\n")
 
 
@@ -809,9 +783,7 @@ def expect_batch(case, order, platform):
 
 
 def run_case(command, case, platform, work):
-    scratch = tempfile.mkdtemp(prefix="case-", dir=work)
-    os.chmod(scratch, 0o755)
-    try:
+    with harness.scratch("case-", work) as scratch:
         build(scratch, case.files)
         before = snapshot(scratch)
         if case.batch:
@@ -832,48 +804,29 @@ def run_case(command, case, platform, work):
                 problems.append("a second run changed files")
         os.chmod(scratch, 0o755)
         return problems + check(case, scratch, before, result, platform)
-    finally:
-        for root, dirs, _ in os.walk(scratch):
-            for d in dirs:
-                os.chmod(os.path.join(root, d), 0o755)
-        shutil.rmtree(scratch, ignore_errors=True)
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tool", required=True)
-    parser.add_argument("--platform", choices=("posix", "windows"), required=True)
-    parser.add_argument("--emulator", default="", help="exec prefix, a ;-separated list as CMake gives it")
+    parser = harness.parser()
     parser.add_argument("--filter", default="", help="run only cases whose name contains this")
     parser.add_argument("--jobs", type=int, default=4)
     options = parser.parse_args()
 
     cases = [c for c in CASES if options.platform in c.platforms and options.filter in c.name]
-
-    # Not below /tmp, since the small-disk cases lay a tmpfs over /tmp; and
-    # with a copy of the tool, which an unprivileged user may not reach where
-    # it was built.
-    work = tempfile.mkdtemp(prefix="foliant-e2e-", dir="/var/tmp" if os.path.isdir("/var/tmp") else None)
-    os.chmod(work, 0o755)
-    tool = os.path.join(work, os.path.basename(options.tool))
-    shutil.copy(options.tool, tool)
-    install_stand_in_opener(os.path.join(work, "bin"))
-    if options.platform == "windows":
-        make_locales(os.path.join(work, "locales"))
-    command = [part for part in options.emulator.split(";") if part] + [tool]
-    try:
+    # With a copy of the tool, which an unprivileged user may not reach where it was built.
+    with harness.scratch("foliant-e2e-") as work:
+        tool = shutil.copy(options.tool, work)
+        harness.stand_in_opener(os.path.join(work, "bin"))
+        if options.platform == "windows":
+            make_locales(os.path.join(work, "locales"))
+        command = options.emulator + [tool]
         # Cases are independent; side by side they hide the emulator's start-up time.
         with concurrent.futures.ThreadPoolExecutor(options.jobs) as pool:
             results = list(pool.map(lambda c: run_case(command, c, options.platform, work), cases))
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
+    report = harness.Report()
     for case, problems in zip(cases, results):
-        print(f"FAIL {case.name} ({shlex.join(case.args)})" if problems else f"ok   {case.name}")
-        for problem in problems:
-            print(f"     {problem}")
-    failed = sum(1 for problems in results if problems)
-    print(f"{len(results) - failed} passed, {failed} failed")
-    return 1 if failed else 0
+        report.case(f"{case.name} ({shlex.join(case.args)})" if problems else case.name, problems)
+    return report.close()
 
 
 if __name__ == "__main__":

@@ -6,38 +6,30 @@ the sample text. For the .deb also: its declared dependencies, the man page
 Windows installer: installs and uninstalls it silently under Wine, in a
 prefix of the test's own, and checks what each step leaves behind."""
 
-import argparse
 import os
 import re
 import shutil
-import subprocess
 import sys
 import struct
-import tempfile
-import time
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness  # noqa: E402
+from harness import run  # noqa: E402
 from hdb_reader import read_hdb  # noqa: E402
 
 
-def run(command, **kwargs):
-    return subprocess.run(command, capture_output=True, timeout=300, **kwargs)
-
-
 def check_converts(command, sample, work, line, env=None):
-    problems = []
-    folder = tempfile.mkdtemp(prefix="try-", dir=work)
-    shutil.copy(sample, folder)
-    result = run(command + ["book.txt"], cwd=folder, stdin=subprocess.DEVNULL, env=env)
-    if (result.returncode, result.stdout) != (0, line):
-        problems.append(f"packaged tool: status {result.returncode}, stdout {result.stdout!r}")
-    else:
-        with open(sample, "rb") as f, open(os.path.join(folder, "book.hdb"), "rb") as g:
-            if read_hdb(g.read()) != (b"book.txt", f.read()):
-                problems.append("packaged tool: the output does not hold the sample")
-    return problems
+    with open(sample, "rb") as f:
+        text = f.read()
+    with harness.scratch("try-", work, {"book.txt": text}) as folder:
+        result = run(command + ["book.txt"], cwd=folder, env=env)
+        if (result.returncode, result.stdout) != (0, line):
+            return [f"packaged tool: status {result.returncode}, stdout {result.stdout!r}"]
+        with open(os.path.join(folder, "book.hdb"), "rb") as f:
+            if read_hdb(f.read()) != (b"book.txt", text):
+                return ["packaged tool: the output does not hold the sample"]
+    return []
 
 
 def check_deb(packages, sample, work):
@@ -109,15 +101,6 @@ PATH_CASES = [
 ]
 
 
-def poll(condition, seconds=60):
-    deadline = time.monotonic() + seconds
-    while not condition():
-        if time.monotonic() > deadline:
-            return False
-        time.sleep(0.2)
-    return True
-
-
 def unescape(text):
     """A string as Wine's registry files write it: backslash escapes, \\xHHHH for the rest."""
     def character(match):
@@ -159,17 +142,13 @@ class Wine:
     def __init__(self, emulator, prefix):
         self.emulator = emulator
         self.prefix = prefix
-        self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
+        self.env = harness.wine_environment(emulator, prefix)
 
     def run(self, command, **kwargs):
         return run(self.emulator + command, env=self.env, **kwargs)
 
-    def helper(self, *command):
-        """wineboot, wineserver: Wine's own programs, beside the emulator's last word, wine."""
-        return run(self.emulator[:-1] + list(command), env=self.env)
-
     def wait(self):
-        self.helper("wineserver", "-w")
+        run(self.emulator[:-1] + ["wineserver", "-w"], env=self.env)
 
     def unix_path(self, windows_path):
         drive, _, rest = windows_path.partition(":\\")
@@ -273,7 +252,7 @@ def check_installer_cycle(wine, setup, sample, work, version, case, places):
     # The uninstaller copies itself to a scratch folder and finishes from there.
     removed = wine.run([wine.unix_path(folder + "\\Uninstall.exe"), "/S"])
     wine.wait()
-    if removed.returncode or not poll(lambda: not os.path.exists(wine.unix_path(folder))):
+    if removed.returncode or not harness.poll(lambda: not os.path.exists(wine.unix_path(folder)), 60):
         problems.append(f"the uninstaller (status {removed.returncode}) left {folder}")
     files_after, keys_after = listing(wine.unix_path(profile)), wine.user_keys()
     if files_after != files_before:
@@ -310,11 +289,10 @@ def check_installer(packages, sample, work, emulator, version):
     if problems:
         return problems
 
-    wine = Wine(emulator, os.path.join(work, "wine"))
-    booted = wine.helper("wineboot", "--init")
-    wine.wait()
-    if booted.returncode:
-        return [f"wineboot: {booted.stderr.decode(errors='replace')}"]
+    try:
+        wine = Wine(emulator, os.path.join(work, "wine"))
+    except RuntimeError as error:
+        return [str(error)]
     profile = wine.run(["cmd", "/c", "echo %USERPROFILE%"]).stdout.decode().strip()
     folders = {name: value.replace("%USERPROFILE%", profile)
                for name, value in (wine.user_key(SHELL_FOLDERS_KEY) or {}).items()}
@@ -325,31 +303,24 @@ def check_installer(packages, sample, work, emulator, version):
     return problems
 
 def main():
-    parser = argparse.ArgumentParser()
+    parser = harness.parser(tool=False, platform=False)
     parser.add_argument("--build", required=True)
     parser.add_argument("--sample", required=True)
-    parser.add_argument("--emulator", default="")
     parser.add_argument("--version", required=True, help="the project's version, e.g. 0.1.0")
     options = parser.parse_args()
-    emulator = [part for part in options.emulator.split(";") if part]
-    work = tempfile.mkdtemp(prefix="foliant-package-", dir="/var/tmp")
-    try:
+    report = harness.Report()
+    with harness.scratch("foliant-package-") as work:
         packages = os.path.join(work, "packages")
         made = run(["cpack", "-B", packages], cwd=options.build)
         if made.returncode:
-            print(made.stdout.decode() + made.stderr.decode())
-            problems = ["cpack failed"]
-        elif emulator:
-            problems = check_zip(packages, options.sample, work, emulator)
-            problems += check_installer(packages, options.sample, work, emulator, options.version)
+            report.case("cpack", [(made.stdout + made.stderr).decode(errors="replace")])
+        elif options.emulator:
+            report.case("the zip archive", check_zip(packages, options.sample, work, options.emulator))
+            report.case("the installer", check_installer(packages, options.sample, work, options.emulator,
+                                                         options.version))
         else:
-            problems = check_deb(packages, options.sample, work)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
-    for problem in problems:
-        print("FAIL " + problem)
-    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
-    return 1 if problems else 0
+            report.case("the .deb package", check_deb(packages, options.sample, work))
+    return report.close()
 
 
 if __name__ == "__main__":

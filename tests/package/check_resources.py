@@ -3,12 +3,15 @@
 against the project's version, the manifest's entries and the icon sizes.
 Needs Debian's python3-pefile, so it runs under /usr/bin/python3."""
 
-import argparse
+import os
 import struct
 import sys
 import xml.etree.ElementTree as ElementTree
 
 import pefile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+import harness  # noqa: E402
 
 RT_ICON = pefile.RESOURCE_TYPE["RT_ICON"]
 RT_GROUP_ICON = pefile.RESOURCE_TYPE["RT_GROUP_ICON"]
@@ -79,8 +82,7 @@ def icon_sizes(group, icons):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tool", required=True)
+    parser = harness.parser(platform=False)
     parser.add_argument("--version", required=True, help="the project's version, e.g. 0.1.0")
     options = parser.parse_args()
     pe = pefile.PE(options.tool)
@@ -112,13 +114,10 @@ def main():
         ("icon sizes", icon_sizes(next(iter(groups.values())), found.get(RT_ICON, {})) if groups else None,
          ICON_SIZES),
     ]
-    failed = 0
+    report = harness.Report()
     for what, actual, expected in cases:
-        if actual != expected:
-            failed += 1
-            print(f"FAIL {what}: {actual!r}, expected {expected!r}")
-    print(f"{len(cases) - failed} passed, {failed} failed")
-    return 1 if failed else 0
+        report.case(what, [] if actual == expected else [f"{actual!r}, expected {expected!r}"])
+    return report.close()
 
 
 if __name__ == "__main__":
