@@ -112,6 +112,7 @@ class Chooser:
     prints: str = ""
     args: list = None
     runnable: bool = True  # False: on PATH but not executable
+    says: str = ""  # on standard error
 
 
 @dataclass
@@ -143,6 +144,9 @@ class Case:
     disk_space: int = 0  # run on a small file system with this much room left
     code_page: int = 1252  # Windows' ANSI code page, in which names are printed and stored
     console: bool = False  # standard output is a terminal, which Wine makes a console
+    null_input: bool = False  # standard input is the null device, which can answer nothing
+    modes: dict = field(default_factory=dict)  # permission bits files must have afterwards (POSIX)
+    data_limit: int = 0  # bytes of data the tool may allocate (POSIX; not under the sanitizers)
 
 
 def text(size, seed=1):
@@ -339,6 +343,24 @@ CASES = [
     Case("an error that surfaces at close", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": Text(b"old")},
          "error: file not written: a.hdb\r\n", 1, platforms=("posix",),
          fault=Fault(CLOSE_CALLS, "error=EIO", on=NEW_FILE)),
+    # Once it has replaced the earlier output, the new one stays: every error
+    # was known before.
+    Case("an error at the last close, after the output is in place", ["a.txt"],
+         {"a.txt": Text(BOOK), "a.hdb": Text(b"old")}, "a.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt")},
+         platforms=("posix",), fault=Fault(CLOSE_CALLS, "error=EIO", on=NEW_FILE, nth=2)),
+    Case("out of memory", ["big.txt"], {"big.txt": Text(TWO_CHUNKS)}, "error: out of memory\r\n", 1,
+         platforms=("posix",), data_limit=640 << 10),
+    Case("two inputs of one run, one output", ["x.txt.bak", "x.txt.old"],
+         {"x.txt.bak": Text(BOOK), "x.txt.old": Text(LINES)},
+         "x.txt.hdb converted.\nerror: output already written in this run: x.txt.hdb\r\n", 1,
+         {"x.txt.hdb": Hdb("x.txt.bak", b"x.txt.bak")}, platforms=("posix",)),
+    Case("replacing keeps the earlier output's permissions", ["a.txt"],
+         {"a.txt": Text(BOOK), "a.hdb": Text(b"private", 0o600)}, "a.hdb converted.\n", 0,
+         {"a.hdb": Hdb("a.txt", b"a.txt")}, platforms=("posix",), modes={"a.hdb": 0o600}),
+    Case("the temporary file of a run that is gone is swept", ["a.txt"],
+         {"a.txt": Text(BOOK), ".foliant-0123456789ab.tmp": Text(b"left by a killed run"),
+          ".foliant-0123456789AB.tmp": Text(b"not one of ours")},
+         "a.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt"), ".foliant-0123456789ab.tmp": ABSENT}),
     Case("a text that shrinks after it was measured", ["short.txt"],
          {"short.txt": Text(TWO_CHUNKS), "short.hdb": Text(b"old")}, "error: file not read: short.txt\r\n", 1,
          fault=Fault(READ_CALLS, "retval=0", on="short.txt", nth=2)),
@@ -349,6 +371,8 @@ CASES = [
     Case("all stops at a folder named .txt", ["all"], {**MIXED_FOLDER, "old.txt": Folder()}, batch=True),
     Case("all stops at an unreadable text", ["all"], {**MIXED_FOLDER, "secret.txt": Text(BOOK, 0)}, batch=True,
          unprivileged=("posix", "windows")),
+    Case("all over two texts with one output name", ["all"], {"k.txt.bak": Text(BOOK), "k.txt.old": Text(LINES)},
+         batch=True),
     Case("all with nothing to convert", ["all"], {"readme.md": Text(b"r"), "Notes.Txt": Text(b"n")}, batch=True),
     Case("all in an empty folder", ["all"], {}, batch=True),
     # No argument: the file is asked for on the terminal (no display here),
@@ -398,6 +422,15 @@ CASES = [
          "a.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt")},
          platforms=("posix",), stdin=b"a.txt\n", unread=b"", opened=("{scratch}/a.hdb",),
          choosers={"kdialog": Chooser(0, "{scratch}/other.txt\n", runnable=False)}),
+    # zenity ends as a cancel does when it cannot open the display, and only
+    # says so on standard error.
+    Case("chooser: zenity that cannot open the display, then the terminal", [], {"a.txt": Text(b"a")},
+         "a.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt")},
+         platforms=("posix",), stdin=b"a.txt\n", unread=b"", opened=("{scratch}/a.hdb",),
+         choosers={"zenity": Chooser(1, "", ZENITY_ARGS, says="cannot open display: :stand-in\n")}),
+    Case("chooser: none can be shown and nothing can answer", [], {"a.txt": Text(b"a")},
+         "error: no file chooser could be shown\r\n", 1, platforms=("posix",), stdin=b"", null_input=True,
+         choosers={"zenity": Chooser(1, "", ZENITY_ARGS, says="cannot open display: :stand-in\n")}),
     Case("chooser: none installed, the terminal asks", [], {"a.txt": Text(b"a")},
          "a.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt")},
          platforms=("posix",), stdin=b"a.txt\n", unread=b"", opened=("{scratch}/a.hdb",), choosers={}),
@@ -564,6 +597,8 @@ def run_tool(command, case, scratch, platform):
         command = ["prlimit", f"--fsize={case.file_size_limit}", "--"] + command
     if case.open_files and platform == "posix":
         command = ["prlimit", f"--nofile={case.open_files}", "--"] + command
+    if case.data_limit:
+        command = ["prlimit", f"--data={case.data_limit}", "--"] + command
     if case.disk_space:
         used = sum(len(data) for data in snapshot(scratch).values() if isinstance(data, bytes))
         os.mkdir(scratch + ".disk")
@@ -594,7 +629,8 @@ def run_tool(command, case, scratch, platform):
     with os.fdopen(write_end, "wb") as pipe:
         pipe.write(case.stdin or b"")
     with os.fdopen(read_end, "rb") as pipe:
-        result = subprocess.run(argv, cwd=scratch, stdin=pipe, capture_output=True, timeout=300,
+        stdin = subprocess.DEVNULL if case.null_input else pipe
+        result = subprocess.run(argv, cwd=scratch, stdin=stdin, capture_output=True, timeout=300,
                                 **kwargs)
         result.unread = pipe.read()
     return result
@@ -610,7 +646,8 @@ def install_choosers(case, scratch):
         path = os.path.join(folder, name)
         with open(path, "w") as f:
             f.write(f"#!/bin/sh\nprintf '%s\\000' \"$@\" > {shlex.quote(scratch + '.' + name)}\n"
-                    f"printf '%s' {shlex.quote(chooser.prints.format(scratch=scratch))}\nexit {chooser.status}\n")
+                    f"printf '%s' {shlex.quote(chooser.prints.format(scratch=scratch))}\n"
+                    f"printf '%s' {shlex.quote(chooser.says)} >&2\nexit {chooser.status}\n")
         os.chmod(path, 0o755 if chooser.runnable else 0o644)
     return folder
 
@@ -746,6 +783,10 @@ def check(case, scratch, before, result, platform):
                 problems.append(f"{name}: should not exist")
         elif got != before.get(name, ABSENT):
             problems.append(f"{name}: {'appeared' if name not in before else 'changed'}")
+    for name, mode in case.modes.items():
+        got_mode = stat.S_IMODE(os.lstat(os.path.join(scratch, name)).st_mode)
+        if got_mode != mode:
+            problems.append(f"{name}: mode {got_mode:o}, expected {mode:o}")
     return problems
 
 
@@ -777,6 +818,10 @@ def expect_batch(case, order, platform):
         if isinstance(entry, Folder) or (isinstance(entry, Text) and entry.mode & 0o444 == 0):
             return replace(case, stdout=stdout + f"error: file not found: {name}\r\n", status=1, after=after)
         output = output_name(name, platform)
+        # A name Windows takes for one already written in this run is that file.
+        if any(output == earlier or (platform == "windows" and output.lower() == earlier.lower()) for earlier in after):
+            return replace(case, stdout=stdout + f"error: output already written in this run: {output}\r\n", status=1,
+                           after=after)
         stdout += f"{output} converted.\n"
         after[output] = Hdb(name, expected_header_name(name, platform, case.code_page))
     return replace(case, stdout=stdout, status=0, after=after)
@@ -810,9 +855,12 @@ def main():
     parser = harness.parser()
     parser.add_argument("--filter", default="", help="run only cases whose name contains this")
     parser.add_argument("--jobs", type=int, default=4)
+    parser.add_argument("--sanitized", action="store_true", help="the tool is built with the sanitizers")
     options = parser.parse_args()
 
-    cases = [c for c in CASES if options.platform in c.platforms and options.filter in c.name]
+    # The sanitizers reserve memory beyond any data limit.
+    cases = [c for c in CASES if options.platform in c.platforms and options.filter in c.name
+             and not (options.sanitized and c.data_limit)]
     # With a copy of the tool, which an unprivileged user may not reach where it was built.
     with harness.scratch("foliant-e2e-") as work:
         tool = shutil.copy(options.tool, work)
