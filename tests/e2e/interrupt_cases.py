@@ -6,13 +6,17 @@ POSIX: strace delivers a signal at the N-th open, read, write, close, linkat and
 rename of a conversion, for every N, beside an earlier output and without
 one; once for the tool itself (an unnamed file until complete) and once for
 its build without unnamed files (--named-tool), whose temporary file the
-signal handlers must remove. Windows: foliant.exe is killed while it writes
-the largest text, and a normal run must still replace an earlier output.
+signal handlers must remove. A stopped run has printed the line of its
+output exactly when that output is in place; and "all", stopped with its
+output in a file, has written whole lines for exactly the outputs there.
+Windows: foliant.exe is killed while it writes the largest text, and a
+normal run must still replace an earlier output.
 """
 
 import concurrent.futures
 import os
 import re
+import resource
 import signal
 import subprocess
 import sys
@@ -32,10 +36,13 @@ SETUPS = {
     "beside an earlier output": {"book.txt": TEXT, "book.hdb": EARLIER},
     "no earlier output": {"book.txt": TEXT},
 }
+# Every signal whose default action ends the process and that can be caught.
+CATCHABLE = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGPIPE, signal.SIGQUIT, signal.SIGUSR1,
+             signal.SIGUSR2, signal.SIGALRM, signal.SIGVTALRM, signal.SIGPROF, signal.SIGXCPU)
 # SIGKILL cannot be caught: only the unnamed file is safe from it.
 SIGNALS = {
     "unnamed": (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGPIPE, signal.SIGKILL),
-    "named": (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGPIPE),
+    "named": CATCHABLE,
 }
 # The one moment nothing covers: the complete file is linked by a temporary
 # name, and SIGKILL comes before the rename over the earlier output. Then the
@@ -64,8 +71,9 @@ def complete_output_problems(path, text):
     return []
 
 
-def folder_problems(scratch, files, output, stdout, temporary_allowed=False):
-    """The input unchanged; the output as it was or complete; nothing else."""
+def folder_problems(scratch, files, output, stdout, temporary_allowed=False, line_owed=False):
+    """The input unchanged; the output as it was or complete; nothing else.
+    `line_owed`: an output in place must have had its line printed."""
     text = files[next(name for name in files if name != output)]
     names = set(os.listdir(scratch))
     extra = names - set(files) - {output}
@@ -82,6 +90,8 @@ def folder_problems(scratch, files, output, stdout, temporary_allowed=False):
         problems += complete_output_problems(path, text)
     if stdout and (earlier or output not in names):
         problems.append("the success line was printed, but the output is not in place")
+    if line_owed and not stdout and output in names and not earlier:
+        problems.append("the output is in place, but its line was not printed")
     return problems
 
 
@@ -100,7 +110,7 @@ def interrupted_case(tool, kind, setup, work, environment, number, call, nth):
     with harness.scratch("interrupt-", work, files) as scratch:
         injection = f"inject={call}:signal={signal.Signals(number).name}:when={nth}"
         result = harness.run(["strace", "-f", "-o", "/dev/null", "-e", f"trace={call}", "-e", injection, tool,
-                              "book.txt"], cwd=scratch, env=environment, timeout=120)
+                              "book.txt"], cwd=scratch, env=environment, timeout=120, preexec_fn=NO_CORE_FILES)
         problems = []
         # strace ends itself by the signal that ended the tool.
         if result.returncode != -number:
@@ -110,7 +120,35 @@ def interrupted_case(tool, kind, setup, work, environment, number, call, nth):
         if result.stderr:
             problems.append(f"stderr {result.stderr[:300]!r}")
         left_allowed = (kind, setup, number, call) == LEFT_BY_SIGKILL
-        return problems + folder_problems(scratch, files, "book.hdb", result.stdout == CONVERTED, left_allowed)
+        return problems + folder_problems(scratch, files, "book.hdb", result.stdout == CONVERTED, left_allowed,
+                                          line_owed=number in CATCHABLE)
+
+
+def NO_CORE_FILES():  # noqa: N802 (a preexec_fn): SIGQUIT and SIGXCPU would dump one into the folder
+    resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+
+
+BATCH = {f"t{i:02}.txt": bytes([i]) * (3000 + i) for i in range(12)}
+
+
+def stopped_batch_case(tool, work, environment, number, call, nth):
+    """"all" with its output in a file, stopped at a call: the file holds a
+    whole line for each output in place and nothing more."""
+    with harness.scratch("interrupt-", work, BATCH) as scratch:
+        log = scratch + ".log"
+        with open(log, "wb") as out:
+            subprocess.run(["strace", "-f", "-o", "/dev/null", "-e", f"trace={call}", "-e",
+                            f"inject={call}:signal={signal.Signals(number).name}:when={nth}", tool, "all"],
+                           cwd=scratch, env=environment, stdin=subprocess.DEVNULL, stdout=out,
+                           stderr=subprocess.DEVNULL, timeout=120, preexec_fn=NO_CORE_FILES)
+        with open(log, "rb") as f:
+            printed = f.read()
+        os.remove(log)
+        placed = sorted(name for name in os.listdir(scratch) if name.endswith(".hdb"))
+        lines = b"".join(f"{name} converted.\n".encode() for name in placed)
+        if sorted(printed.splitlines(True)) != sorted(lines.splitlines(True)):
+            return [f"printed {printed!r} for the outputs {placed}"]
+        return []
 
 
 def replaced_output_problems(result, stdout, scratch, files, printed):
@@ -156,6 +194,13 @@ def posix_sweep(tools, work, jobs, report):
         for number in (signal.SIGHUP, signal.SIGINT):
             report.case(f"{kind} file, {signal.Signals(number).name} ignored by the caller",
                         ignored_signal_case(tool, work, environment, number))
+        plan = [(number, call, nth) for number in (signal.SIGTERM, signal.SIGPIPE) for call in ("write", "linkat", "rename")
+                for nth in range(1, 2 * len(BATCH), 3)]
+        with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
+            results = list(pool.map(lambda p: stopped_batch_case(tool, work, environment, *p), plan))
+        report.case(f"{kind} file, all stopped with its output in a file: {len(plan)} runs",
+                    [f"{signal.Signals(number).name} at {call} #{nth}: {'; '.join(problems)}"
+                     for (number, call, nth), problems in zip(plan, results) if problems], runs=len(plan))
 
 
 # A prefix of the sweep's own, so that waiting for its Wine server to end
