@@ -26,8 +26,9 @@ class FileSystem:
     """`mount(image or device, folder)`: the command; `block_device`: it
     mounts a loop device, not the image itself."""
 
-    def __init__(self, name, size_mib, make, mount, case_insensitive=False, unnamed_files=True, block_device=False):
-        self.name, self.size_mib, self.make, self.mount = name, size_mib, make, mount
+    def __init__(self, name, size_mib, make, mount, case_insensitive=False, unnamed_files=True, block_device=False,
+                 acls=False):
+        self.name, self.size_mib, self.make, self.mount, self.acls = name, size_mib, make, mount, acls
         self.case_insensitive, self.unnamed_files, self.block_device = case_insensitive, unnamed_files, block_device
 
 
@@ -36,9 +37,9 @@ def loop_mount(*options):
 
 
 FILE_SYSTEMS = [
-    FileSystem("ext4", 32, ["mkfs.ext4", "-q", "-F"], loop_mount()),
-    FileSystem("xfs", 320, ["mkfs.xfs", "-q", "-f"], loop_mount("nouuid")),
-    FileSystem("btrfs", 128, ["mkfs.btrfs", "-q", "-f"], loop_mount()),
+    FileSystem("ext4", 32, ["mkfs.ext4", "-q", "-F"], loop_mount(), acls=True),
+    FileSystem("xfs", 320, ["mkfs.xfs", "-q", "-f"], loop_mount("nouuid"), acls=True),
+    FileSystem("btrfs", 128, ["mkfs.btrfs", "-q", "-f"], loop_mount(), acls=True),
     FileSystem("tmpfs", 16, None, lambda image, folder: ["mount", "-t", "tmpfs", "-o", "size=16m", "tmpfs", folder]),
     FileSystem("ntfs", 32, ["mkntfs", "-q", "-F", "-Q"], lambda image, folder: ["ntfs-3g", image, folder],
                unnamed_files=False),
@@ -159,6 +160,16 @@ def cases_on(kind, tool, folder):
     ran = harness.run([tool, "a.txt"], cwd=folder)
     yield "a replaced output", outcome_problems(ran, 0, b"a.hdb converted.\n") + folder_problems(
         folder, {"a.txt": b, "a.hdb": b})
+    if kind.acls:
+        # A private output shared with one more user keeps both on replacing.
+        os.chmod(os.path.join(folder, "a.hdb"), 0o640)
+        must(["setfacl", "-m", "u:nobody:r", "a.hdb"], cwd=folder)
+        acl = must(["getfacl", "-c", "a.hdb"], cwd=folder).stdout
+        put(folder, {"a.txt": c})
+        ran = harness.run([tool, "a.txt"], cwd=folder)
+        kept = must(["getfacl", "-c", "a.hdb"], cwd=folder).stdout
+        yield "replacing keeps the mode and the ACL", outcome_problems(ran, 0, b"a.hdb converted.\n") + (
+            [] if kept == acl else [f"ACL {kept!r}, was {acl!r}"]) + folder_problems(folder, {"a.txt": c, "a.hdb": c})
     yield case("all", {"b.txt": b, "c.TXT": c}, ["all"], 0, None, {"b.txt": b, "c.TXT": c, "b.hdb": b, "c.hdb": c})
 
     # The input under one spelling, the output under another.
@@ -246,7 +257,7 @@ def unavailable():
     if not os.path.exists("/dev/loop-control") or not os.path.exists("/dev/fuse"):
         return "no loop devices or no /dev/fuse"
     missing = [p for p in ("mkfs.ext4", "mkfs.xfs", "mkfs.btrfs", "mkntfs", "ntfs-3g", "mkfs.exfat",
-                           "mount.exfat-fuse", "mkfs.fat", "fusefat", "strace") if not shutil.which(p)]
+                           "mount.exfat-fuse", "mkfs.fat", "fusefat", "strace", "setfacl") if not shutil.which(p)]
     return f"missing {', '.join(missing)}" if missing else None
 
 
