@@ -276,7 +276,8 @@ PendingFile::CommitResult PendingFile::commit() {
     // output or this one, whole. Closing a duplicate reports what surfaces
     // only at close (NFS, FUSE) while the file keeps its lock.
     const int duplicate = ::dup(file);
-    if (!syncData(file) || (duplicate >= 0 && ::close(duplicate) != 0)) {
+    const bool closedWell = duplicate < 0 || ::close(duplicate) == 0;
+    if (!closedWell || !syncData(file)) {
         discard();
         return CommitResult::notWritten;
     }
