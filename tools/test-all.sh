@@ -21,7 +21,7 @@ fi
 
 for preset in default sanitize windows fuzz; do
   echo "== $preset"
-  cmake --preset "$preset"
+  cmake --preset "$preset" -DFOLIANT_BUILD_TESTS=ON
   cmake --build --preset "$preset" -j "$(nproc)"
   ctest --preset "$preset"
 done
