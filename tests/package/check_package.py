@@ -7,6 +7,7 @@ Windows installer: installs and uninstalls it silently under Wine, in a
 prefix of the test's own, and checks what each step leaves behind."""
 
 import argparse
+import gzip
 import os
 import re
 import shutil
@@ -52,7 +53,9 @@ def check_deb(packages, sample, work):
     root = os.path.join(work, "root")
     run(["dpkg-deb", "--extract", deb, root], check=True)
 
-    manual = os.path.join(root, "usr/share/man/man1/foliant.1")
+    manual = os.path.join(work, "foliant.1")
+    with gzip.open(os.path.join(root, "usr/share/man/man1/foliant.1.gz")) as f, open(manual, "wb") as g:
+        g.write(f.read())
     warnings = run(["groff", "-man", "-Tutf8", "-ww", "-z", manual])
     if warnings.returncode or warnings.stderr:
         problems.append(f"man page: {warnings.stderr.decode()!r}")
@@ -78,11 +81,89 @@ def check_zip(packages, sample, work, emulator):
     with zipfile.ZipFile(archive) as z:
         names = sorted(os.path.basename(n) for n in z.namelist())
         z.extractall(os.path.join(work, "unzipped"))
-    if names != ["README.txt", "foliant.exe"]:
+    if names != ["LICENSE.txt", "README.txt", "foliant.exe"]:
         return [f"zip holds {names}"]
     (top,) = os.listdir(os.path.join(work, "unzipped"))
     tool = os.path.join(work, "unzipped", top, "foliant.exe")
     return check_converts(emulator + [tool], sample, work, b"book.hdb converted.\r\n")
+
+
+def lint_problems(output, allowed):
+    """The errors and warnings a linter printed (lintian: "W: package: tag ...",
+    rpmlint: "package: W: tag ..."), but the allowed tags."""
+    found = re.findall(r"^(?:([EW]): \S+|\S+: ([EW])): (\S+)(.*)$", output, re.M)
+    return [f"{kind or kind2}: {tag}{rest}" for kind, kind2, tag, rest in found if tag not in allowed]
+
+
+def check_hardening(tool):
+    """Debian's hardening flags, as the binary shows them."""
+    problems = []
+    header = run(["readelf", "-hldW", "--dyn-syms", tool], check=True).stdout.decode()
+    for what, pattern in (("PIE", r"Type:\s+DYN"), ("relro", r"GNU_RELRO"), ("bind now", r"\(FLAGS\)\s+BIND_NOW"),
+                          ("stack protector", r"__stack_chk_fail"), ("fortify", r"__\w+_chk\b")):
+        if not re.search(pattern, header):
+            problems.append(f"{tool}: no {what}")
+    if run(["readelf", "-S", tool], check=True).stdout.count(b".symtab"):
+        problems.append(f"{tool}: not stripped")
+    return problems
+
+
+def check_release_files(root, version, package_version):
+    """The license, changelog, icon and AppStream files of the .deb."""
+    problems = []
+    doc = os.path.join(root, "usr/share/doc/foliant")
+    with open(os.path.join(doc, "copyright")) as f:
+        copyright_file = f.read()
+    if not copyright_file.startswith("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n") \
+            or "\nLicense: Expat\n Permission is hereby granted" not in copyright_file:
+        problems.append("copyright: not the machine-readable format with the license's text")
+    changelog = run(["dpkg-parsechangelog", "-l", os.path.join(doc, "changelog.Debian.gz"), "-S", "Version"])
+    if changelog.stdout.decode().strip() != package_version:
+        problems.append(f"changelog.Debian.gz: latest version {changelog.stdout!r}, the package's {package_version}")
+    with open(os.path.join(root, "usr/share/applications/foliant.desktop")) as f:
+        if "\nIcon=foliant\n" not in f.read() + "\n":
+            problems.append("desktop entry: no Icon=foliant")
+    if not os.path.isfile(os.path.join(root, "usr/share/icons/hicolor/scalable/apps/foliant.svg")):
+        problems.append("no hicolor scalable icon")
+    metainfo = [os.path.join(root, "usr/share/metainfo", n) for n in os.listdir(os.path.join(root, "usr/share/metainfo"))]
+    validated = run(["appstreamcli", "validate", "--no-net"] + metainfo)
+    if validated.returncode or len(metainfo) != 1:
+        problems.append(f"metainfo: {validated.stdout.decode()}")
+    elif f'<release version="{version}"' not in open(metainfo[0]).read():
+        problems.append(f"metainfo: no release {version}")
+    return problems
+
+
+def check_deb_policy(packages, work, version):
+    """lintian (warnings count), hardening, and the files distributions want."""
+    (deb,) = [os.path.join(packages, n) for n in os.listdir(packages) if n.endswith(".deb")]
+    linted = run(["lintian", "--fail-on", "none", deb])
+    problems = [f"lintian {problem}" for problem in lint_problems(linted.stdout.decode(), set())]
+    if linted.returncode:
+        problems.append(f"lintian: status {linted.returncode}, {linted.stderr.decode()!r}")
+    root = os.path.join(work, "deb-policy")
+    run(["dpkg-deb", "--extract", deb, root], check=True)
+    package_version = run(["dpkg-deb", "--field", deb, "Version"], check=True).stdout.decode().strip()
+    return problems + check_hardening(os.path.join(root, "usr/bin/foliant")) + \
+        check_release_files(root, version, package_version)
+
+
+def check_rpm(packages, sample, work):
+    """rpmlint finds no error but the missing signature; the license is the
+    %license file; the packaged tool converts."""
+    (package,) = [os.path.join(packages, n) for n in os.listdir(packages) if n.endswith(".rpm")]
+    linted = run(["rpmlint", package])
+    problems = [f"rpmlint {problem}" for problem in lint_problems(linted.stdout.decode(), {"no-signature"})
+                if problem.startswith("E:")]
+    if "1 packages" not in linted.stdout.decode():
+        problems.append(f"rpmlint did not check the package: {linted.stdout.decode()}")
+    files = run(["rpm", "-qp", "--qf", "[%{FILEFLAGS:fflags} %{FILENAMES}\n]", package], check=True).stdout.decode()
+    if "l /usr/share/licenses/foliant/LICENSE\n" not in files:
+        problems.append(f"rpm: LICENSE is not the %license file: {files!r}")
+    root = os.path.join(work, "rpm-root")
+    os.mkdir(root)
+    subprocess.run(f"rpm2cpio '{package}' | cpio -idm --quiet", shell=True, cwd=root, check=True)
+    return problems + check_converts([os.path.join(root, "usr/bin/foliant")], sample, work, b"book.hdb converted.\n")
 
 
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\foliant"
@@ -236,6 +317,8 @@ def check_installed(wine, version, folder, documents, shortcut):
         if fields != (tool, documents, ""):
             problems.append(f"the shortcut (target, working folder, arguments) is {fields}")
 
+    if not os.path.isfile(wine.unix_path(folder + "\\LICENSE.txt")):
+        problems.append("no LICENSE.txt in the install folder")
     entry = wine.user_key(UNINSTALL_KEY) or {}
     uninstaller = f'"{folder}\\Uninstall.exe"'
     expected = {"DisplayName": "foliant", "DisplayVersion": version, "Publisher": "foliant developers",
@@ -344,6 +427,8 @@ def main():
             problems += check_installer(packages, options.sample, work, emulator, options.version)
         else:
             problems = check_deb(packages, options.sample, work)
+            problems += check_deb_policy(packages, work, options.version)
+            problems += check_rpm(packages, options.sample, work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     for problem in problems:
