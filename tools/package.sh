@@ -7,6 +7,10 @@
 # Needs the native and MinGW-w64 compilers, dpkg-dev, rpm and nsis (makensis).
 # Every date in them is SOURCE_DATE_EPOCH, by default the last commit's, so
 # that a commit's packages repeat byte for byte (tools/verify-release.sh).
+# With FOLIANT_SIGNING_CERT (a PEM certificate chain) and FOLIANT_SIGNING_KEY
+# (its PEM private key) set, osslsigncode signs foliant.exe, the installer and
+# its uninstaller (SHA-256, signed at SOURCE_DATE_EPOCH); with
+# FOLIANT_SIGNING_TIMESTAMP_URL also set, a timestamp server countersigns.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then

@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 packages=(cmake g++ make libgtest-dev googletest python3 util-linux
           g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool zenity
           clang libclang-rt-14-dev clang-format clang-tidy dpkg-dev groff-base man-db desktop-file-utils
-          strace locales bsdutils mount python3-pefile nsis lintian rpm rpmlint appstream)
+          strace locales bsdutils mount python3-pefile nsis lintian rpm rpmlint appstream
+          openssl osslsigncode)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

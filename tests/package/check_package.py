@@ -407,6 +407,76 @@ def check_installer(packages, sample, work, emulator, version):
         problems += check_installer_cycle(wine, setup, sample, work, version, case, places)
     return problems
 
+def make_signing_key(work):
+    """A throwaway CA and a code-signing certificate it issued; returns the
+    environment that makes cpack sign with them, and the CA's file."""
+    folder = os.path.join(work, "signing")
+    os.mkdir(folder)
+    with open(os.path.join(folder, "signer.cnf"), "w") as f:
+        f.write("basicConstraints=CA:false\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")
+    for command in (
+            ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "2",
+             "-subj", "/CN=foliant test CA", "-addext", "basicConstraints=critical,CA:true",
+             "-addext", "keyUsage=critical,keyCertSign"],
+            ["req", "-newkey", "rsa:2048", "-nodes", "-keyout", "key.pem", "-out", "signer.csr",
+             "-subj", "/CN=foliant test signer"],
+            ["x509", "-req", "-in", "signer.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-set_serial", "1",
+             "-days", "2", "-extfile", "signer.cnf", "-out", "cert.pem"]):
+        run(["openssl"] + command, cwd=folder, check=True)
+    env = dict(os.environ, FOLIANT_SIGNING_CERT=os.path.join(folder, "cert.pem"),
+               FOLIANT_SIGNING_KEY=os.path.join(folder, "key.pem"))
+    return env, os.path.join(folder, "ca.pem")
+
+
+def check_signed(files, ca):
+    """Each (what, path) carries a signature that chains to the CA."""
+    problems = []
+    for what, path in files:
+        verified = run(["osslsigncode", "verify", "-CAfile", ca, "-in", path])
+        if verified.returncode or b"Signature verification: ok" not in verified.stdout:
+            problems.append(f"{what}: signature not accepted: {verified.stdout.decode(errors='replace')[-400:]!r}")
+    return problems
+
+
+# The stripped foliant.exe is about 260 KiB; a debug build or a stray library
+# would take it past this.
+SHIPPED_TOOL_BUDGET = 512 * 1024
+
+
+def check_windows_release(packages, work, version, ca):
+    """The zip's foliant.exe: signed, without debug sections or symbols, within
+    its budget. The installer: signed, with its version information."""
+    import pefile
+    from check_resources import fixed_version, version_strings
+    (archive,) = [os.path.join(packages, n) for n in os.listdir(packages) if n.endswith(".zip")]
+    (setup,) = [os.path.join(packages, n) for n in os.listdir(packages) if n.endswith("-setup.exe")]
+    with zipfile.ZipFile(archive) as z:
+        (name,) = [n for n in z.namelist() if n.endswith("/foliant.exe")]
+        tool = z.extract(name, os.path.join(work, "release"))
+    problems = check_signed([("the zip's foliant.exe", tool), ("the installer", setup)], ca)
+
+    pe = pefile.PE(tool)
+    debug = [s.Name.rstrip(b"\0").decode() for s in pe.sections if s.Name.startswith((b".debug", b"/"))]
+    if debug or pe.FILE_HEADER.PointerToSymbolTable:
+        problems.append(f"the zip's foliant.exe has debug sections {debug} or a symbol table")
+    if os.path.getsize(tool) > SHIPPED_TOOL_BUDGET:
+        problems.append(f"the zip's foliant.exe has {os.path.getsize(tool)} bytes, over {SHIPPED_TOOL_BUDGET}")
+
+    installer = pefile.PE(setup)
+    strings = version_strings(installer)
+    expected = {"ProductName": "foliant", "FileVersion": version, "ProductVersion": version,
+                "CompanyName": "foliant developers", "FileDescription": "foliant setup"}
+    for key, value in expected.items():
+        if strings.get(key) != value:
+            problems.append(f"the installer's {key} is {strings.get(key)!r}, expected {value!r}")
+    if not re.fullmatch(r"Copyright \(c\) \d{4} the foliant developers; MIT License", strings.get("LegalCopyright", "")):
+        problems.append(f"the installer's LegalCopyright is {strings.get('LegalCopyright')!r}")
+    four_parts = ".".join((version.split(".") + ["0"] * 4)[:4])
+    if fixed_version(installer)[1] != four_parts:
+        problems.append(f"the installer's fixed product version is {fixed_version(installer)[1]}")
+    return problems
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
@@ -418,12 +488,15 @@ def main():
     work = tempfile.mkdtemp(prefix="foliant-package-", dir="/var/tmp")
     try:
         packages = os.path.join(work, "packages")
-        made = run(["cpack", "-B", packages], cwd=options.build)
+        # The Windows packages signed with a throwaway key, as tools/package.sh signs with the real one.
+        env, ca = make_signing_key(work) if emulator else (None, None)
+        made = run(["cpack", "-B", packages], cwd=options.build, env=env)
         if made.returncode:
             print(made.stdout.decode() + made.stderr.decode())
             problems = ["cpack failed"]
         elif emulator:
             problems = check_zip(packages, options.sample, work, emulator)
+            problems += check_windows_release(packages, work, options.version, ca)
             problems += check_installer(packages, options.sample, work, emulator, options.version)
         else:
             problems = check_deb(packages, options.sample, work)
