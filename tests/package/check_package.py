@@ -175,7 +175,7 @@ NEAR_LIMIT_PATH = r"C:\near" + r";C:\x" * 198
 # The system's own places, which an installation may create and leave: on
 # Windows they are there anyway.
 SYSTEM_FOLDERS = {os.path.join("AppData", "Local", "Programs")}
-SYSTEM_KEYS = {UNINSTALL_KEY.rsplit("\\", 1)[0].lower()}
+SYSTEM_KEYS = {UNINSTALL_KEY.rsplit("\\", 1)[0].lower(), "software\\classes"}
 
 # The user's Path before installing, after installing ("{folder}" stands for
 # the install folder), and whether `foliant` then runs in a new console.
@@ -386,7 +386,7 @@ def check_installer_image(setup):
     return problems
 
 
-def check_installer(packages, sample, work, emulator, version):
+def check_installer(packages, sample, work, emulator, version, ca=None):
     (name,) = [n for n in os.listdir(packages) if n.endswith("-setup.exe")]
     setup = os.path.join(packages, name)
     problems = check_installer_image(setup)
@@ -405,6 +405,8 @@ def check_installer(packages, sample, work, emulator, version):
               folders.get("Programs", "") + r"\foliant.lnk")
     for case in PATH_CASES:
         problems += check_installer_cycle(wine, setup, sample, work, version, case, places)
+    if ca:
+        problems += check_explorer_verb(wine, setup, sample, work, ca, places[1])
     return problems
 
 def make_signing_key(work):
@@ -477,6 +479,72 @@ def check_windows_release(packages, work, version, ca):
     return problems
 
 
+VERB_KEY = r"HKCU\Software\Classes\SystemFileAssociations\.txt\shell\foliant"
+
+
+def reg_values(wine, key):
+    """A key's values as `reg query` lists them, {name: data}; None if there is no such key."""
+    listed = wine.run(["reg", "query", key])
+    if listed.returncode:
+        return None
+    found = re.findall(r"^    (.+?)    REG_\w+    (.*?)\r?$", listed.stdout.decode(errors="replace"), re.M)
+    return dict(found)
+
+
+def run_verb(wine, command, text, folder):
+    """The verb's command line with %1 filled in, run as Explorer runs it, from
+    folder. It must be cmd's: the part after "/c" goes into a batch file, which
+    cmd reads as it reads that part (there is no other % in it)."""
+    start = re.match(r'"([A-Za-z]:\\[^"]*\\cmd\.exe)" /d /c ', command, re.I)
+    if not start or "%" in command.replace("%1", ""):
+        return f"the verb's command is not cmd's /d /c with %1 alone: {command!r}"
+    with open(os.path.join(folder, "verb.bat"), "w", newline="\r\n") as f:
+        f.write("@" + command[start.end():].replace("%1", text) + "\n")
+    ran = wine.run(["cmd", "/d", "/c", "verb.bat"], cwd=folder, stdin=subprocess.DEVNULL)
+    return None if ran.returncode == 0 else f"the verb's command: status {ran.returncode}, {ran.stdout!r}"
+
+
+def check_explorer_verb(wine, setup, sample, work, ca, folder):
+    """After a silent install: the installed programs are signed, the verb's
+    keys are there, and its command, run from a folder that is not the
+    text's, writes the .hdb beside the text. A silent uninstall removes the keys."""
+    wine.run([setup, "/S"])
+    wine.wait()
+    tool = folder + "\\foliant.exe"
+    problems = check_signed([("the installed foliant.exe", wine.unix_path(tool)),
+                             ("the installed Uninstall.exe", wine.unix_path(folder + "\\Uninstall.exe"))], ca)
+    verb = reg_values(wine, VERB_KEY) or {}
+    if (verb.get("(Default)"), verb.get("Icon"), verb.get("MultiSelectModel")) != ("Convert to HDB", tool, "Document"):
+        problems.append(f"the verb's key holds {verb}")
+    command = (reg_values(wine, VERB_KEY + "\\command") or {}).get("(Default)", "")
+    if f'"{tool}" "%1"' not in command:
+        problems.append(f"the verb's command does not run {tool} on %1: {command!r}")
+
+    texts = tempfile.mkdtemp(prefix="texts ", dir=work)
+    elsewhere = tempfile.mkdtemp(prefix="elsewhere-", dir=work)
+    shutil.copy(sample, texts)
+    text = "Z:" + os.path.join(texts, "book.txt").replace("/", "\\")
+    failure = run_verb(wine, command, text, elsewhere)
+    output = os.path.join(texts, "book.hdb")
+    if failure:
+        problems.append(failure)
+    elif not poll(lambda: os.path.exists(output) and os.path.getsize(output) > 0):
+        problems.append(f"the verb wrote no book.hdb beside the text; in the folder it ran from: "
+                        f"{sorted(os.listdir(elsewhere))}")
+    else:
+        wine.wait()
+        with open(sample, "rb") as f, open(output, "rb") as g:
+            if read_hdb(g.read()) != (b"book.txt", f.read()):
+                problems.append("the verb's output does not hold the text")
+
+    wine.run([wine.unix_path(folder + "\\Uninstall.exe"), "/S"])
+    wine.wait()
+    poll(lambda: not os.path.exists(wine.unix_path(folder)))
+    if reg_values(wine, VERB_KEY) is not None:
+        problems.append("the verb's key is left after uninstalling")
+    return [f"Explorer verb: {problem}" for problem in problems]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build", required=True)
@@ -497,7 +565,7 @@ def main():
         elif emulator:
             problems = check_zip(packages, options.sample, work, emulator)
             problems += check_windows_release(packages, work, options.version, ca)
-            problems += check_installer(packages, options.sample, work, emulator, options.version)
+            problems += check_installer(packages, options.sample, work, emulator, options.version, ca)
         else:
             problems = check_deb(packages, options.sample, work)
             problems += check_deb_policy(packages, work, options.version)
