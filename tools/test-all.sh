@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 packages=(cmake g++ make libgtest-dev googletest python3 util-linux
           g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool zenity
           clang libclang-rt-14-dev clang-format clang-tidy dpkg-dev groff-base man-db desktop-file-utils
-          strace locales bsdutils python3-pefile nsis
+          strace locales bsdutils mount python3-pefile nsis lintian rpm rpmlint appstream
+          openssl osslsigncode
           e2fsprogs xfsprogs btrfs-progs ntfs-3g exfat-fuse exfatprogs fusefat dosfstools acl)
 missing=()
 for package in "${packages[@]}"; do
@@ -22,7 +23,7 @@ fi
 
 for preset in default sanitize windows fuzz; do
   echo "== $preset"
-  cmake --preset "$preset"
+  cmake --preset "$preset" -DFOLIANT_BUILD_TESTS=ON
   cmake --build --preset "$preset" -j "$(nproc)"
   ctest --preset "$preset"
 done

@@ -120,7 +120,9 @@ bool syncData(int file) {
 void keepAttributesOf(const std::string& earlier, int file) {
     struct stat st {};
     if (::lstat(earlier.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-    (void)::fchown(file, static_cast<uid_t>(-1), st.st_gid);  // before the mode: it may clear set-group-ID
+    // Before the mode, which a change of group may clear; where the process
+    // may not set the group, its own stays.
+    [[maybe_unused]] const bool groupKept = ::fchown(file, static_cast<uid_t>(-1), st.st_gid) == 0;
     (void)::fchmod(file, st.st_mode & 07777);
 #if defined(__linux__)
     constexpr const char* ACCESS_ACL = "system.posix_acl_access";

@@ -13,7 +13,6 @@ import contextlib
 import os
 import shutil
 import subprocess
-import sys
 import tempfile
 import threading
 import time

@@ -6,11 +6,14 @@ the sample text. For the .deb also: its declared dependencies, the man page
 Windows installer: installs and uninstalls it silently under Wine, in a
 prefix of the test's own, and checks what each step leaves behind."""
 
+import gzip
 import os
 import re
 import shutil
 import sys
 import struct
+import subprocess
+import tempfile
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
@@ -44,7 +47,9 @@ def check_deb(packages, sample, work):
     root = os.path.join(work, "root")
     run(["dpkg-deb", "--extract", deb, root], check=True)
 
-    manual = os.path.join(root, "usr/share/man/man1/foliant.1")
+    manual = os.path.join(work, "foliant.1")
+    with gzip.open(os.path.join(root, "usr/share/man/man1/foliant.1.gz")) as f, open(manual, "wb") as g:
+        g.write(f.read())
     warnings = run(["groff", "-man", "-Tutf8", "-ww", "-z", manual])
     if warnings.returncode or warnings.stderr:
         problems.append(f"man page: {warnings.stderr.decode()!r}")
@@ -70,11 +75,89 @@ def check_zip(packages, sample, work, emulator):
     with zipfile.ZipFile(archive) as z:
         names = sorted(os.path.basename(n) for n in z.namelist())
         z.extractall(os.path.join(work, "unzipped"))
-    if names != ["README.txt", "foliant.exe"]:
+    if names != ["LICENSE.txt", "README.txt", "foliant.exe"]:
         return [f"zip holds {names}"]
     (top,) = os.listdir(os.path.join(work, "unzipped"))
     tool = os.path.join(work, "unzipped", top, "foliant.exe")
     return check_converts(emulator + [tool], sample, work, b"book.hdb converted.\r\n")
+
+
+def lint_problems(output, allowed):
+    """The errors and warnings a linter printed (lintian: "W: package: tag ...",
+    rpmlint: "package: W: tag ..."), but the allowed tags."""
+    found = re.findall(r"^(?:([EW]): \S+|\S+: ([EW])): (\S+)(.*)$", output, re.M)
+    return [f"{kind or kind2}: {tag}{rest}" for kind, kind2, tag, rest in found if tag not in allowed]
+
+
+def check_hardening(tool):
+    """Debian's hardening flags, as the binary shows them."""
+    problems = []
+    header = run(["readelf", "-hldW", "--dyn-syms", tool], check=True).stdout.decode()
+    for what, pattern in (("PIE", r"Type:\s+DYN"), ("relro", r"GNU_RELRO"), ("bind now", r"\(FLAGS\)\s+BIND_NOW"),
+                          ("stack protector", r"__stack_chk_fail"), ("fortify", r"__\w+_chk\b")):
+        if not re.search(pattern, header):
+            problems.append(f"{tool}: no {what}")
+    if run(["readelf", "-S", tool], check=True).stdout.count(b".symtab"):
+        problems.append(f"{tool}: not stripped")
+    return problems
+
+
+def check_release_files(root, version, package_version):
+    """The license, changelog, icon and AppStream files of the .deb."""
+    problems = []
+    doc = os.path.join(root, "usr/share/doc/foliant")
+    with open(os.path.join(doc, "copyright")) as f:
+        copyright_file = f.read()
+    if not copyright_file.startswith("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n") \
+            or "\nLicense: Expat\n Permission is hereby granted" not in copyright_file:
+        problems.append("copyright: not the machine-readable format with the license's text")
+    changelog = run(["dpkg-parsechangelog", "-l", os.path.join(doc, "changelog.Debian.gz"), "-S", "Version"])
+    if changelog.stdout.decode().strip() != package_version:
+        problems.append(f"changelog.Debian.gz: latest version {changelog.stdout!r}, the package's {package_version}")
+    with open(os.path.join(root, "usr/share/applications/foliant.desktop")) as f:
+        if "\nIcon=foliant\n" not in f.read() + "\n":
+            problems.append("desktop entry: no Icon=foliant")
+    if not os.path.isfile(os.path.join(root, "usr/share/icons/hicolor/scalable/apps/foliant.svg")):
+        problems.append("no hicolor scalable icon")
+    metainfo = [os.path.join(root, "usr/share/metainfo", n) for n in os.listdir(os.path.join(root, "usr/share/metainfo"))]
+    validated = run(["appstreamcli", "validate", "--no-net"] + metainfo)
+    if validated.returncode or len(metainfo) != 1:
+        problems.append(f"metainfo: {validated.stdout.decode()}")
+    elif f'<release version="{version}"' not in open(metainfo[0]).read():
+        problems.append(f"metainfo: no release {version}")
+    return problems
+
+
+def check_deb_policy(packages, work, version):
+    """lintian (warnings count), hardening, and the files distributions want."""
+    (deb,) = [os.path.join(packages, n) for n in os.listdir(packages) if n.endswith(".deb")]
+    linted = run(["lintian", "--fail-on", "none", deb])
+    problems = [f"lintian {problem}" for problem in lint_problems(linted.stdout.decode(), set())]
+    if linted.returncode:
+        problems.append(f"lintian: status {linted.returncode}, {linted.stderr.decode()!r}")
+    root = os.path.join(work, "deb-policy")
+    run(["dpkg-deb", "--extract", deb, root], check=True)
+    package_version = run(["dpkg-deb", "--field", deb, "Version"], check=True).stdout.decode().strip()
+    return problems + check_hardening(os.path.join(root, "usr/bin/foliant")) + \
+        check_release_files(root, version, package_version)
+
+
+def check_rpm(packages, sample, work):
+    """rpmlint finds no error but the missing signature; the license is the
+    %license file; the packaged tool converts."""
+    (package,) = [os.path.join(packages, n) for n in os.listdir(packages) if n.endswith(".rpm")]
+    linted = run(["rpmlint", package])
+    problems = [f"rpmlint {problem}" for problem in lint_problems(linted.stdout.decode(), {"no-signature"})
+                if problem.startswith("E:")]
+    if "1 packages" not in linted.stdout.decode():
+        problems.append(f"rpmlint did not check the package: {linted.stdout.decode()}")
+    files = run(["rpm", "-qp", "--qf", "[%{FILEFLAGS:fflags} %{FILENAMES}\n]", package], check=True).stdout.decode()
+    if "l /usr/share/licenses/foliant/LICENSE\n" not in files:
+        problems.append(f"rpm: LICENSE is not the %license file: {files!r}")
+    root = os.path.join(work, "rpm-root")
+    os.mkdir(root)
+    subprocess.run(f"rpm2cpio '{package}' | cpio -idm --quiet", shell=True, cwd=root, check=True)
+    return problems + check_converts([os.path.join(root, "usr/bin/foliant")], sample, work, b"book.hdb converted.\n")
 
 
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\foliant"
@@ -86,7 +169,7 @@ NEAR_LIMIT_PATH = r"C:\near" + r";C:\x" * 198
 # The system's own places, which an installation may create and leave: on
 # Windows they are there anyway.
 SYSTEM_FOLDERS = {os.path.join("AppData", "Local", "Programs")}
-SYSTEM_KEYS = {UNINSTALL_KEY.rsplit("\\", 1)[0].lower()}
+SYSTEM_KEYS = {UNINSTALL_KEY.rsplit("\\", 1)[0].lower(), "software\\classes"}
 
 # The user's Path before installing, after installing ("{folder}" stands for
 # the install folder), and whether `foliant` then runs in a new console.
@@ -215,6 +298,8 @@ def check_installed(wine, version, folder, documents, shortcut):
         if fields != (tool, documents, ""):
             problems.append(f"the shortcut (target, working folder, arguments) is {fields}")
 
+    if not os.path.isfile(wine.unix_path(folder + "\\LICENSE.txt")):
+        problems.append("no LICENSE.txt in the install folder")
     entry = wine.user_key(UNINSTALL_KEY) or {}
     uninstaller = f'"{folder}\\Uninstall.exe"'
     expected = {"DisplayName": "foliant", "DisplayVersion": version, "Publisher": "foliant developers",
@@ -282,7 +367,7 @@ def check_installer_image(setup):
     return problems
 
 
-def check_installer(packages, sample, work, emulator, version):
+def check_installer(packages, sample, work, emulator, version, ca=None):
     (name,) = [n for n in os.listdir(packages) if n.endswith("-setup.exe")]
     setup = os.path.join(packages, name)
     problems = check_installer_image(setup)
@@ -300,7 +385,145 @@ def check_installer(packages, sample, work, emulator, version):
               folders.get("Programs", "") + r"\foliant.lnk")
     for case in PATH_CASES:
         problems += check_installer_cycle(wine, setup, sample, work, version, case, places)
+    if ca:
+        problems += check_explorer_verb(wine, setup, sample, work, ca, places[1])
     return problems
+
+def make_signing_key(work):
+    """A throwaway CA and a code-signing certificate it issued; returns the
+    environment that makes cpack sign with them, and the CA's file."""
+    folder = os.path.join(work, "signing")
+    os.mkdir(folder)
+    with open(os.path.join(folder, "signer.cnf"), "w") as f:
+        f.write("basicConstraints=CA:false\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")
+    for command in (
+            ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "2",
+             "-subj", "/CN=foliant test CA", "-addext", "basicConstraints=critical,CA:true",
+             "-addext", "keyUsage=critical,keyCertSign"],
+            ["req", "-newkey", "rsa:2048", "-nodes", "-keyout", "key.pem", "-out", "signer.csr",
+             "-subj", "/CN=foliant test signer"],
+            ["x509", "-req", "-in", "signer.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-set_serial", "1",
+             "-days", "2", "-extfile", "signer.cnf", "-out", "cert.pem"]):
+        run(["openssl"] + command, cwd=folder, check=True)
+    env = dict(os.environ, FOLIANT_SIGNING_CERT=os.path.join(folder, "cert.pem"),
+               FOLIANT_SIGNING_KEY=os.path.join(folder, "key.pem"))
+    return env, os.path.join(folder, "ca.pem")
+
+
+def check_signed(files, ca):
+    """Each (what, path) carries a signature that chains to the CA."""
+    problems = []
+    for what, path in files:
+        verified = run(["osslsigncode", "verify", "-CAfile", ca, "-in", path])
+        if verified.returncode or b"Signature verification: ok" not in verified.stdout:
+            problems.append(f"{what}: signature not accepted: {verified.stdout.decode(errors='replace')[-400:]!r}")
+    return problems
+
+
+# The stripped foliant.exe is about 260 KiB; a debug build or a stray library
+# would take it past this.
+SHIPPED_TOOL_BUDGET = 512 * 1024
+
+
+def check_windows_release(packages, work, version, ca):
+    """The zip's foliant.exe: signed, without debug sections or symbols, within
+    its budget. The installer: signed, with its version information."""
+    import pefile
+    from check_resources import fixed_version, version_strings
+    (archive,) = [os.path.join(packages, n) for n in os.listdir(packages) if n.endswith(".zip")]
+    (setup,) = [os.path.join(packages, n) for n in os.listdir(packages) if n.endswith("-setup.exe")]
+    with zipfile.ZipFile(archive) as z:
+        (name,) = [n for n in z.namelist() if n.endswith("/foliant.exe")]
+        tool = z.extract(name, os.path.join(work, "release"))
+    problems = check_signed([("the zip's foliant.exe", tool), ("the installer", setup)], ca)
+
+    pe = pefile.PE(tool)
+    debug = [s.Name.rstrip(b"\0").decode() for s in pe.sections if s.Name.startswith((b".debug", b"/"))]
+    if debug or pe.FILE_HEADER.PointerToSymbolTable:
+        problems.append(f"the zip's foliant.exe has debug sections {debug} or a symbol table")
+    if os.path.getsize(tool) > SHIPPED_TOOL_BUDGET:
+        problems.append(f"the zip's foliant.exe has {os.path.getsize(tool)} bytes, over {SHIPPED_TOOL_BUDGET}")
+
+    installer = pefile.PE(setup)
+    strings = version_strings(installer)
+    expected = {"ProductName": "foliant", "FileVersion": version, "ProductVersion": version,
+                "CompanyName": "foliant developers", "FileDescription": "foliant setup"}
+    for key, value in expected.items():
+        if strings.get(key) != value:
+            problems.append(f"the installer's {key} is {strings.get(key)!r}, expected {value!r}")
+    if not re.fullmatch(r"Copyright \(c\) \d{4} the foliant developers; MIT License", strings.get("LegalCopyright", "")):
+        problems.append(f"the installer's LegalCopyright is {strings.get('LegalCopyright')!r}")
+    four_parts = ".".join((version.split(".") + ["0"] * 4)[:4])
+    if fixed_version(installer)[1] != four_parts:
+        problems.append(f"the installer's fixed product version is {fixed_version(installer)[1]}")
+    return problems
+
+
+VERB_KEY = r"HKCU\Software\Classes\SystemFileAssociations\.txt\shell\foliant"
+
+
+def reg_values(wine, key):
+    """A key's values as `reg query` lists them, {name: data}; None if there is no such key."""
+    listed = wine.run(["reg", "query", key])
+    if listed.returncode:
+        return None
+    found = re.findall(r"^    (.+?)    REG_\w+    (.*?)\r?$", listed.stdout.decode(errors="replace"), re.M)
+    return dict(found)
+
+
+def run_verb(wine, command, text, folder):
+    """The verb's command line with %1 filled in, run as Explorer runs it, from
+    folder. It must be cmd's: the part after "/c" goes into a batch file, which
+    cmd reads as it reads that part (there is no other % in it)."""
+    start = re.match(r'"([A-Za-z]:\\[^"]*\\cmd\.exe)" /d /c ', command, re.I)
+    if not start or "%" in command.replace("%1", ""):
+        return f"the verb's command is not cmd's /d /c with %1 alone: {command!r}"
+    with open(os.path.join(folder, "verb.bat"), "w", newline="\r\n") as f:
+        f.write("@" + command[start.end():].replace("%1", text) + "\n")
+    ran = wine.run(["cmd", "/d", "/c", "verb.bat"], cwd=folder, stdin=subprocess.DEVNULL)
+    return None if ran.returncode == 0 else f"the verb's command: status {ran.returncode}, {ran.stdout!r}"
+
+
+def check_explorer_verb(wine, setup, sample, work, ca, folder):
+    """After a silent install: the installed programs are signed, the verb's
+    keys are there, and its command, run from a folder that is not the
+    text's, writes the .hdb beside the text. A silent uninstall removes the keys."""
+    wine.run([setup, "/S"])
+    wine.wait()
+    tool = folder + "\\foliant.exe"
+    problems = check_signed([("the installed foliant.exe", wine.unix_path(tool)),
+                             ("the installed Uninstall.exe", wine.unix_path(folder + "\\Uninstall.exe"))], ca)
+    verb = reg_values(wine, VERB_KEY) or {}
+    if (verb.get("(Default)"), verb.get("Icon"), verb.get("MultiSelectModel")) != ("Convert to HDB", tool, "Document"):
+        problems.append(f"the verb's key holds {verb}")
+    command = (reg_values(wine, VERB_KEY + "\\command") or {}).get("(Default)", "")
+    if f'"{tool}" "%1"' not in command:
+        problems.append(f"the verb's command does not run {tool} on %1: {command!r}")
+
+    texts = tempfile.mkdtemp(prefix="texts ", dir=work)  # a blank in the folder's name
+    elsewhere = tempfile.mkdtemp(prefix="elsewhere-", dir=work)
+    shutil.copy(sample, texts)
+    text = "Z:" + os.path.join(texts, "book.txt").replace("/", "\\")
+    failure = run_verb(wine, command, text, elsewhere)
+    output = os.path.join(texts, "book.hdb")
+    if failure:
+        problems.append(failure)
+    elif not harness.poll(lambda: os.path.exists(output) and os.path.getsize(output) > 0, 60):
+        problems.append(f"the verb wrote no book.hdb beside the text; in the folder it ran from: "
+                        f"{sorted(os.listdir(elsewhere))}")
+    else:
+        wine.wait()
+        with open(sample, "rb") as f, open(output, "rb") as g:
+            if read_hdb(g.read()) != (b"book.txt", f.read()):
+                problems.append("the verb's output does not hold the text")
+
+    wine.run([wine.unix_path(folder + "\\Uninstall.exe"), "/S"])
+    wine.wait()
+    harness.poll(lambda: not os.path.exists(wine.unix_path(folder)), 60)
+    if reg_values(wine, VERB_KEY) is not None:
+        problems.append("the verb's key is left after uninstalling")
+    return [f"Explorer verb: {problem}" for problem in problems]
+
 
 def main():
     parser = harness.parser(tool=False, platform=False)
@@ -311,15 +534,20 @@ def main():
     report = harness.Report()
     with harness.scratch("foliant-package-") as work:
         packages = os.path.join(work, "packages")
-        made = run(["cpack", "-B", packages], cwd=options.build)
+        # The Windows packages signed with a throwaway key, as tools/package.sh signs with the real one.
+        env, ca = make_signing_key(work) if options.emulator else (None, None)
+        made = run(["cpack", "-B", packages], cwd=options.build, env=env)
         if made.returncode:
             report.case("cpack", [(made.stdout + made.stderr).decode(errors="replace")])
         elif options.emulator:
             report.case("the zip archive", check_zip(packages, options.sample, work, options.emulator))
+            report.case("the Windows release", check_windows_release(packages, work, options.version, ca))
             report.case("the installer", check_installer(packages, options.sample, work, options.emulator,
-                                                         options.version))
+                                                         options.version, ca))
         else:
             report.case("the .deb package", check_deb(packages, options.sample, work))
+            report.case("the .deb as Debian checks it", check_deb_policy(packages, work, options.version))
+            report.case("the .rpm package", check_rpm(packages, options.sample, work))
     return report.close()
 
 

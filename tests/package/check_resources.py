@@ -102,6 +102,7 @@ def main():
         ("OriginalFilename", strings.get("OriginalFilename"), "foliant.exe"),
         ("FileDescription is set", bool(strings.get("FileDescription")), True),
         ("LegalCopyright names the developers", "foliant developers" in strings.get("LegalCopyright", ""), True),
+        ("LegalCopyright names the license", "MIT License" in strings.get("LegalCopyright", ""), True),
         ("one manifest, the process's (1)", sorted(manifests), [1]),
         ("supportedOS", settings.get("supportedOS"), [WINDOWS_10_AND_11]),
         ("Common Controls", settings.get("Common-Controls"), "6.0.0.0"),
