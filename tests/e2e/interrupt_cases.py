@@ -174,7 +174,19 @@ def ignored_signal_case(tool, work, environment, number):
         return replaced_output_problems(result, CONVERTED, scratch, files, True)
 
 
-def posix_sweep(tools, work, jobs, report):
+def out_of_memory_problems(tool, work):
+    """Memory runs out once the new file exists: the message, status 1, and
+    nothing of it left."""
+    files = SETUPS["beside an earlier output"]
+    with harness.scratch("interrupt-", work, files) as scratch:
+        result = harness.run(["prlimit", f"--data={640 << 10}", "--", tool, "book.txt"], cwd=scratch)
+        problems = []
+        if (result.returncode, result.stdout) != (1, b"error: out of memory\r\n"):
+            problems.append(f"exit status {result.returncode}, stdout {result.stdout!r}")
+        return problems + folder_problems(scratch, files, "book.hdb", False)
+
+
+def posix_sweep(tools, work, jobs, report, sanitized):
     # LeakSanitizer cannot work under ptrace; these runs end by signals anyway.
     environment = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
     for kind, tool in tools:
@@ -194,6 +206,8 @@ def posix_sweep(tools, work, jobs, report):
         for number in (signal.SIGHUP, signal.SIGINT):
             report.case(f"{kind} file, {signal.Signals(number).name} ignored by the caller",
                         ignored_signal_case(tool, work, environment, number))
+        if not sanitized:  # the sanitizers reserve memory beyond any data limit
+            report.case(f"{kind} file, out of memory", out_of_memory_problems(tool, work))
         plan = [(number, call, nth) for number in (signal.SIGTERM, signal.SIGPIPE) for call in ("write", "linkat", "rename")
                 for nth in range(1, 2 * len(BATCH), 3)]
         with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
@@ -249,13 +263,14 @@ def main():
     parser = harness.parser()
     parser.add_argument("--named-tool", type=os.path.abspath, help="POSIX: the tool built without unnamed files")
     parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--sanitized", action="store_true", help="the tool is built with the sanitizers")
     options = parser.parse_args()
 
     report = harness.Report()
     with harness.scratch("foliant-interrupt-") as work:
         if options.platform == "posix":
             tools = [("unnamed", options.tool)] + ([("named", options.named_tool)] if options.named_tool else [])
-            posix_sweep(tools, work, options.jobs, report)
+            posix_sweep(tools, work, options.jobs, report, options.sanitized)
         else:
             windows_sweep(options.tool, options.emulator, work, report)
     return report.close()
