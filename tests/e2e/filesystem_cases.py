@@ -4,8 +4,9 @@ file in a scratch folder and mounted there: ext4, xfs, btrfs, tmpfs, NTFS
 (ntfs-3g), exFAT and FAT32 (both through FUSE). On each: a new output, a
 replaced one, "all", the same file under another case, a kill mid-way and the
 sweep by the next run, and a full disk. Then a power cut on ext4 and xfs: the
-journal is committed by an unrelated fsync and the image copied as the disk
-would hold it; the copy must hold the earlier output or the new one, whole.
+image is copied as the disk holds it, after an unrelated fsync that commits
+the journal or right as the run ends; the copy must hold the new output,
+whole.
 
 Needs root, loop devices and /dev/fuse; a machine without them is reported
 and the test is skipped (exit 77), never passed."""
@@ -219,34 +220,49 @@ def cases_on(kind, tool, folder):
     yield "a full disk", problems + folder_problems(folder, {"a.txt": big, "filler": None})
 
 
+# The disk images of the power cuts lie on a file system of their own, which
+# is frozen while an image is copied: the copy is the disk at one instant,
+# whatever the file system on it goes on writing in the background.
+HOST = FileSystem("ext4", 1024, ["mkfs.ext4", "-q", "-F"], loop_mount())
+
+
 def power_cut_problems(kind, tool, work):
-    """Converts, commits the journal by an unrelated fsync, and copies the
-    image as the disk holds it; the copy must hold an output, whole."""
+    """Converts (a new output, then one that replaces an earlier output) and
+    cuts the power: the image is copied as the disk holds it, after an
+    unrelated fsync that commits the journal, or right as the run ends. The
+    run ended with 0, so the copy must hold the new output, whole."""
     problems = []
     earlier, new = text(200 << 10, 5), text(300 << 10, 6)
-    image, copy = os.path.join(work, "disk.img"), os.path.join(work, "after-the-cut.img")
-    for replacing in (False, True):
-        with Mounted(kind, image, os.path.join(work, "disk")) as folder:
-            put(folder, {"a.txt": earlier})
-            if replacing:
-                harness.run([tool, "a.txt"], cwd=folder)
-            harness.run(["sync"])
-            put(folder, {"a.txt": new})
-            ran = harness.run([tool, "a.txt"], cwd=folder)
-            with open(os.path.join(folder, "unrelated"), "wb") as f:
-                f.write(b"x")
-                f.flush()
-                os.fsync(f.fileno())
-            shutil.copyfile(image, copy)
-        with Mounted(kind, copy, os.path.join(work, "after"), fresh=False) as folder:
-            what = "replacing" if replacing else "new"
-            try:
-                with open(os.path.join(folder, "a.hdb"), "rb") as f:
-                    found = read_hdb(f.read())[1]
-                if found not in ((earlier, new) if replacing else (new,)):
-                    problems.append(f"{what}: a.hdb holds neither text")
-            except (OSError, HdbError) as error:
-                problems.append(f"{what}: after the cut, a.hdb: {error} (the run said {ran.stdout!r})")
+    copy = os.path.join(work, "after-the-cut.img")
+    with Mounted(HOST, os.path.join(work, "host.img"), os.path.join(work, "host")) as host:
+        image = os.path.join(host, "disk.img")
+        for replacing in (False, True):
+            for journal_committed in (True, False):
+                with Mounted(kind, image, os.path.join(work, "disk")) as folder:
+                    put(folder, {"a.txt": earlier})
+                    if replacing:
+                        harness.run([tool, "a.txt"], cwd=folder)
+                    harness.run(["sync"])
+                    put(folder, {"a.txt": new})
+                    ran = harness.run([tool, "a.txt"], cwd=folder)
+                    if journal_committed:
+                        with open(os.path.join(folder, "unrelated"), "wb") as f:
+                            f.write(b"x")
+                            f.flush()
+                            os.fsync(f.fileno())
+                    must(["fsfreeze", "--freeze", host])
+                    try:
+                        shutil.copyfile(image, copy)
+                    finally:
+                        must(["fsfreeze", "--unfreeze", host])
+                what = ("replacing" if replacing else "new") + (", journal committed" if journal_committed else "")
+                with Mounted(kind, copy, os.path.join(work, "after"), fresh=False) as folder:
+                    try:
+                        with open(os.path.join(folder, "a.hdb"), "rb") as f:
+                            if read_hdb(f.read())[1] != new:
+                                problems.append(f"{what}: a.hdb is not the new output")
+                    except (OSError, HdbError) as error:
+                        problems.append(f"{what}: after the cut, a.hdb: {error} (the run said {ran.stdout!r})")
     return problems
 
 
@@ -257,7 +273,7 @@ def unavailable():
     if not os.path.exists("/dev/loop-control") or not os.path.exists("/dev/fuse"):
         return "no loop devices or no /dev/fuse"
     missing = [p for p in ("mkfs.ext4", "mkfs.xfs", "mkfs.btrfs", "mkntfs", "ntfs-3g", "mkfs.exfat",
-                           "mount.exfat-fuse", "mkfs.fat", "fusefat", "strace", "setfacl") if not shutil.which(p)]
+                           "mount.exfat-fuse", "mkfs.fat", "fusefat", "strace", "setfacl", "fsfreeze") if not shutil.which(p)]
     return f"missing {', '.join(missing)}" if missing else None
 
 
