@@ -231,13 +231,24 @@ def ctest(*options):
     return re.findall(r"Test +#\d+: (\S+) \.*\**(?:Failed|Timeout|Exception)", output) or [output[-3000:]]
 
 
+flaky = []  # the tests that failed once and then passed, in the last tests_fail()
+
+
 def tests_fail():
     """The tests that notice the tree's fault, or None. A test that fails
-    once but passes when run again (a machine under load) does not count."""
-    failed = ctest("--stop-on-failure")
-    if failed is None or failed == ["(timeout)"]:
-        return failed
-    return ctest("--rerun-failed")
+    once but passes when run again (a machine under load) does not count;
+    the run it stopped is then made again without stopping, so that the
+    tests it never started run too."""
+    flaky.clear()
+    for options in (["--stop-on-failure"], []):
+        failed = ctest(*options)
+        if failed is None or failed == ["(timeout)"]:
+            return failed
+        again = ctest("--rerun-failed")
+        if again:
+            return again
+        flaky.extend(failed)
+    return None
 
 
 def try_mutation(number, path, old, new):
@@ -295,6 +306,8 @@ def main():
         outcome, by = try_mutation(number, path, old, new)
         results.append(outcome)
         by = f", by {by[:200]}" if by else ""
+        if flaky:
+            by += f", failed once and then passed: {' '.join(flaky)[:200]}"
         print(f"{number:3}  {outcome:10}  {what}  ({path}, {time.monotonic() - started:.0f} s{by})", flush=True)
     build()  # leave the build as the tree is
     counted = [r for r in results if r in ("caught", "NOT CAUGHT")]
