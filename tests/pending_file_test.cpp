@@ -11,6 +11,7 @@
 #else
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -185,14 +186,14 @@ TEST_F(PendingFileTest, SweepRemovesOnlyDebris) {
         stdfs::create_symlink("a.hdb", ".foliant-cccccccccccc.tmp", error);
         return !error;
     }();
+#if !defined(_WIN32)
+    ASSERT_EQ(::mkfifo(".foliant-dddddddddddd.tmp", 0600), 0);
+#endif
     std::vector<std::string> before = entries();
-    SweepResult result;
     {
         const HeldAsByALiveRun held(".foliant-aaaaaaaaaaaa.tmp");
-        result = sweepDebris(before);
+        sweepDebris(before);
     }
-    EXPECT_EQ(result.removed, 1);
-    EXPECT_FALSE(result.locksUnsupported);
     before.erase(std::find(before.begin(), before.end(), debris));
     EXPECT_EQ(entries(), before);
     EXPECT_EQ(read("a.hdb"), Bytes{'x'});

@@ -42,7 +42,7 @@ ExitStatus runBatchMode() {
         const bool isOutput = endsWithHdb(name);
         if (!hdb::namesTextFile(name) || isOutput) continue;
         std::string output;
-        if (!session.convertFile(name, output)) return ExitStatus::failure;
+        if (!session.convertEntry(name, output)) return ExitStatus::failure;
     }
     return session.finish() ? ExitStatus::success : ExitStatus::failure;
 }

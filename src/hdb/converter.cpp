@@ -20,6 +20,11 @@ namespace {
 // between the read and the write, which matters more than fewer calls.
 constexpr std::size_t BLOCKS_PER_CHUNK = 256;
 
+// A batch of pending outputs is made durable, and named, once it holds this
+// many bytes: a flush then has a bounded amount to write, and an
+// interrupted run loses at most this much work.
+constexpr std::uint64_t MAX_PENDING_BYTES = 64 << 20;
+
 void report(std::string_view message) { console::print(message); }
 // `format` holds one "%s", which stands for `name`.
 void report(std::string_view format, const std::string& name) {
@@ -52,7 +57,9 @@ StreamResult writeBlocks(const BlockPlan& plan, std::vector<std::uint8_t> blocks
         }
         if (!output.writeAll(blocks.data(), used)) return StreamResult::writeFailed;
     }
-    return StreamResult::done;
+    // A text must end where it was measured: one under /proc reports no
+    // size, and one still growing would be cut.
+    return input.atEnd() ? StreamResult::done : StreamResult::readFailed;
 }
 
 bool equalIgnoringCase(std::string_view a, std::string_view b) {
@@ -93,17 +100,63 @@ void Session::sweepOnce() {
         if (!fs::listCurrentDirectory(names)) return;
         listing_ = std::move(names);
     }
-    (void)fs::sweepDebris(*listing_);
+    fs::sweepDebris(*listing_);
 }
 
-bool Session::wrote(const std::string& target, const fs::FileId& id) const {
-    return std::any_of(written_.begin(), written_.end(),
-                       [&](const Written& earlier) { return earlier.id == id || sameEntry(earlier.name, target); });
+bool Session::wrote(const std::string& target) const {
+    // By name, then by the file the name holds now: another run may have
+    // replaced it since, and its new file may even have the old number.
+    return std::any_of(written_.begin(), written_.end(), [&](const Written& earlier) {
+        return sameEntry(earlier.name, target) && fs::inspectPath(earlier.name).id == earlier.id;
+    });
+}
+
+bool Session::pendingAs(std::string_view name) const {
+    return std::any_of(pendingNames_.begin(), pendingNames_.end(),
+                       [name](const std::string& pending) { return equalIgnoringCase(pending, name); });
+}
+
+bool Session::completeBatch() {
+    if (pendingNames_.empty()) return true;
+    // Taken out first: whatever happens, the session's batch is empty after
+    // this, and what is not named here is removed when these go.
+    const std::vector<std::string> names = std::exchange(pendingNames_, {});
+    std::vector<fs::PendingFile> files = std::exchange(pendingFiles_, {});
+    pendingBytes_ = 0;
+    const std::size_t durable = fs::makeDurable(files);
+    if (durable != files.size()) {
+        files.clear();
+        report("error: file not written: %s\r\n", names[durable]);
+        return false;
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        // A run stopped from here on has each output in place with its line
+        // printed, or neither.
+        const process::SignalsHeld held;
+        if (files[i].takeName() != fs::PendingFile::CommitResult::committed) {
+            files.clear();
+            report("error: file not created\r\n");
+            return false;
+        }
+        report("%s converted.\n", names[i]);
+        written_.push_back(Written{names[i], fs::inspectPath(names[i]).id});
+    }
+    return true;
+}
+
+bool Session::fail(std::string_view message, const std::string& name) {
+    if (!completeBatch()) return false;
+    if (message.find("%s") == std::string_view::npos) report(message);
+    else report(message, name);
+    return false;
 }
 
 bool Session::finish() {
-    if (written_.empty() || fs::syncCurrentFolder()) return true;
-    report("error: file not written: %s\r\n", written_.back().name);
+    if (!completeBatch()) return false;
+    if (written_.empty() || fs::syncCurrentFolder(written_.back().name) == fs::FolderSync::synced) return true;
+    // The outputs are complete and in place; only their names may not
+    // survive a power cut.
+    report("error: folder not synced\r\n");
     return false;
 }
 
@@ -113,84 +166,67 @@ bool convertFile(const std::string& inputName, std::string& output) {
 }
 
 bool Session::convertFile(const std::string& inputName, std::string& output) {
+    return convert(inputName, inputName, output);
+}
+
+bool Session::convertEntry(const std::string& listedName, std::string& output) {
+    return convert(listedName, fs::entryPath(listedName), output);
+}
+
+bool Session::convert(const std::string& inputName, const std::string& path, std::string& output) {
     sweepOnce();
+    const PathSyntax syntax = nativePathSyntax();
+    const std::string_view base = baseName(inputName, syntax);
+    const std::string target = outputName(base, syntax);
+    // An input or output that may be a pending output of this run is judged
+    // with that output in place, as one conversion after another would be.
+    if ((pendingAs(base) || pendingAs(target)) && !completeBatch()) return false;
+
     std::uint64_t textSize = 0;
     fs::FileId inputId;
     {
         fs::File input;
-        if (!input.openForReading(inputName) || !input.size(textSize) || !input.id(inputId)) {
-            report("error: file not found: %s\r\n", inputName);
-            return false;
-        }
+        if (!input.openForReading(path) || !input.size(textSize) || !input.id(inputId))
+            return fail("error: file not found: %s\r\n", inputName);
     }
-    if (textSize > MAX_TEXT_SIZE) {
-        report("error: file too large: %s\r\n", inputName);
-        return false;
-    }
+    if (textSize > MAX_TEXT_SIZE) return fail("error: file too large: %s\r\n", inputName);
 
-    const PathSyntax syntax = nativePathSyntax();
-    const std::string_view base = baseName(inputName, syntax);
     const BlockPlan plan(textSize);
     std::vector<std::uint8_t> front = encodeFront(nativeHeaderName(base), plan);
-    const std::string target = outputName(base, syntax);
 
     fs::File input;
-    if (!input.openForReading(inputName)) {
-        report("error: file not found\r\n");
-        return false;
-    }
+    if (!input.openForReading(path)) return fail("error: file not found\r\n");
 
     // An impossible name is refused here too, before the text is copied.
     const fs::PathStatus existing = fs::inspectPath(target);
     if (existing.kind != fs::PathKind::missing) {
         fs::FileId reopenedId;
         if (existing.id == inputId || (input.id(reopenedId) && existing.id == reopenedId) ||
-            (inCurrentFolder(inputName, base) && sameEntry(base, target))) {
-            report("error: input and output are the same file: %s\r\n", inputName);
-            return false;
-        }
+            (inCurrentFolder(inputName, base) && sameEntry(base, target)))
+            return fail("error: input and output are the same file: %s\r\n", inputName);
         // Two inputs of one run with one output name: the second would
         // silently replace the first's conversion.
-        if (wrote(target, existing.id)) {
-            report("error: output already written in this run: %s\r\n", target);
-            return false;
-        }
+        if (wrote(target)) return fail("error: output already written in this run: %s\r\n", target);
         // Moving a file into place would replace these too; refuse as
         // creating the file over them would.
-        if (existing.kind != fs::PathKind::regularFile || existing.readOnly) {
-            report("error: file not created\r\n");
-            return false;
-        }
+        if (existing.kind != fs::PathKind::regularFile || existing.readOnly) return fail("error: file not created\r\n");
     }
 
     fs::PendingFile outputFile;
-    if (!outputFile.create(target)) {
-        report("error: file not created\r\n");
-        return false;
-    }
+    if (!outputFile.create(target)) return fail("error: file not created\r\n");
     const StreamResult streamed = writeBlocks(plan, std::move(front), input, outputFile);
     input.close();
     if (streamed != StreamResult::done) {
         outputFile.discard();
-        if (streamed == StreamResult::readFailed) report("error: file not read: %s\r\n", inputName);
-        else report("error: file not written: %s\r\n", target);
-        return false;
+        if (streamed == StreamResult::readFailed) return fail("error: file not read: %s\r\n", inputName);
+        return fail("error: file not written: %s\r\n", target);
     }
-    {
-        // A run stopped from here on has the output in place and its line
-        // printed, or neither.
-        const process::SignalsHeld held;
-        switch (outputFile.commit()) {
-            case fs::PendingFile::CommitResult::committed: break;
-            case fs::PendingFile::CommitResult::notWritten:
-                report("error: file not written: %s\r\n", target);
-                return false;
-            case fs::PendingFile::CommitResult::notPlaced: report("error: file not created\r\n"); return false;
-        }
-        report("%s converted.\n", target);
-    }
-    written_.push_back(Written{target, fs::inspectPath(target).id});
+    pendingBytes_ += outputFile.size();
+    pendingNames_.push_back(target);
+    pendingFiles_.push_back(std::move(outputFile));
     output = target;
+    if (batchLimit_ == 0) batchLimit_ = fs::pendingFilesAtOnce();
+    if (pendingFiles_.size() >= batchLimit_ || pendingBytes_ >= MAX_PENDING_BYTES) return completeBatch();
     return true;
 }
 

@@ -22,4 +22,6 @@ bool listCurrentDirectory(std::vector<std::string>& names) {
     return complete;
 }
 
+std::string entryPath(const std::string& name) { return name; }
+
 }  // namespace foliant::fs

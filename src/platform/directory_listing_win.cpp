@@ -19,4 +19,15 @@ bool listCurrentDirectory(std::vector<std::string>& names) {
     return complete;
 }
 
+std::string entryPath(const std::string& name) {
+    std::wstring folder(GetCurrentDirectoryW(0, nullptr), L'\0');
+    const DWORD length = folder.empty() ? 0 : GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data());
+    if (length == 0 || length >= folder.size()) return name;
+    folder.resize(length);
+    // The current folder is a full path already; only the form changes.
+    folder = win::verbatimForm(folder);
+    if (!folder.ends_with(L'\\')) folder += L'\\';
+    return win::narrow(folder) + name;
+}
+
 }  // namespace foliant::fs

@@ -4,6 +4,8 @@
 
 #include <random>
 
+#include "platform/file_system_parts.h"
+
 namespace foliant::fs {
 
 File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
@@ -18,6 +20,14 @@ File& File::operator=(File&& other) noexcept {
 }
 
 File::~File() { close(); }
+
+PendingFile::CommitResult PendingFile::commit() {
+    if (makeDurable(std::span<PendingFile>(this, 1)) != 1) {
+        discard();
+        return CommitResult::notWritten;
+    }
+    return takeName();
+}
 
 std::string freshTemporaryName() {
     // Seeded once: "all" may need one of these per text.
@@ -38,4 +48,26 @@ bool isTemporaryName(std::string_view name) {
     return digits.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
+void sweepDebris(const std::vector<std::string>& names) {
+    for (const std::string& name : names)
+        if (isTemporaryName(name) && parts::removeIfDebris(name) == parts::Debris::cannotTell) return;
+}
+
+namespace parts {
+
+std::string withFreshTemporaryName(const std::function<Attempt(const std::string&)>& make) {
+    // Another run's name, or a sweep that took ours before it was locked:
+    // a few more names settle it; a hundred taken ones mean something else.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = freshTemporaryName();
+        switch (make(name)) {
+            case Attempt::made: return name;
+            case Attempt::nameTaken: continue;
+            case Attempt::failed: return {};
+        }
+    }
+    return {};
+}
+
+}  // namespace parts
 }  // namespace foliant::fs

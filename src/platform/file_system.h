@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,9 @@ public:
     // Reads `count` bytes from the current position; false on a read error
     // or when the file ends first.
     bool readExactly(void* buffer, std::size_t count);
+    // True when one more read finds nothing: a file that has more than it
+    // measured (one under /proc, or one still growing) is not read whole.
+    bool atEnd();
     // All of `count` or failure: a short write is a failure.
     bool writeAll(const void* buffer, std::size_t count);
     // Reports errors that surface only at close.
@@ -61,12 +65,18 @@ private:
     std::intptr_t handle_ = -1;
 };
 
+// The most pending files a process may hold at once: the size of the table
+// the signal handlers read (POSIX), and a bound well below any descriptor
+// limit a system starts with.
+constexpr std::size_t MAX_PENDING_FILES = 256;
+
 // A new file that takes its name only once it is complete, so that a run
 // stopped at any point leaves nothing behind.
 //
 //   empty --create()--> pending --writeAll()--> pending
 //   pending --commit()--> empty: the file has its name (committed), or nothing
 //                         of it is left (notWritten, notPlaced)
+//   pending --makeDurable() of its batch, then takeName()--> as commit()
 //   pending --discard() or destructor--> empty, nothing of it left
 //
 // While pending, the file has no name others see: Linux keeps it unnamed
@@ -75,16 +85,19 @@ private:
 // hidden temporary name that every catchable ending signal removes before
 // the process ends by the same signal; SIGKILL or a power cut there leaves
 // it, for sweepDebris() to remove. It is locked for its whole life (flock;
-// on Windows, opened without sharing), which tells it from such debris. One
-// at a time per process: the signal handlers know one name.
+// on Windows, opened without sharing), which tells it from such debris. At
+// most MAX_PENDING_FILES at a time per process.
 //
-// commit() makes the data durable before the name is taken, gives the file
-// the permissions (POSIX: mode, group, access ACL; Windows: DACL) of the
-// earlier output it replaces, and knows every write error before it
-// replaces anything.
+// No file takes its name before its data is durable: after a power cut the
+// name holds the earlier output or this one, whole. Every write error is
+// known before anything is replaced. A new file gets the permissions (POSIX:
+// the 0777 bits, group and access ACL; Windows: DACL) of the earlier output
+// it replaces.
 class PendingFile {
 public:
     PendingFile();
+    PendingFile(PendingFile&& other) noexcept;
+    PendingFile& operator=(PendingFile&& other) noexcept;
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
     ~PendingFile();
@@ -93,22 +106,39 @@ public:
     bool create(const std::string& name);
     // All of `count` or failure, as File::writeAll.
     bool writeAll(const void* buffer, std::size_t count);
+    // The bytes written so far.
+    std::uint64_t size() const;
 
     enum class CommitResult {
         committed,
-        notWritten,  // closing reported that data was lost
+        notWritten,  // closing or syncing reported that data was lost
         notPlaced,   // it could not take its name
     };
-    // Closes the file and gives it its name, replacing a file of that name in
-    // one step. On failure nothing of it is left.
+    // Makes this one file durable and gives it its name, replacing a file of
+    // that name in one step. On failure nothing of it is left.
     CommitResult commit();
+    // The same for a file whose batch makeDurable() has made durable.
+    CommitResult takeName();
     // Closes and removes it.
     void discard();
+
+    // Makes the data of every file in `files` durable, with one flush where
+    // the system has a flush for a whole file system. Returns files.size(),
+    // or the index of a file whose data may be lost (0 when the flush cannot
+    // tell which): then none of them may take its name. A failed flush is
+    // never tried again, since the system may have dropped the data.
+    friend std::size_t makeDurable(std::span<PendingFile> files);
 
 private:
     struct State;  // each platform's own, in its file_system_*.cpp
     std::unique_ptr<State> state_;
 };
+
+std::size_t makeDurable(std::span<PendingFile> files);
+
+// How many pending files this process may hold at once: MAX_PENDING_FILES,
+// or fewer where the descriptor limit is low.
+std::size_t pendingFilesAtOnce();
 
 // For the platform files: a hidden name for a temporary file in the current
 // folder, ".foliant-", 12 random hex digits and ".tmp", fresh each time.
@@ -116,17 +146,19 @@ std::string freshTemporaryName();
 // Exactly such a name.
 bool isTemporaryName(std::string_view name);
 
-// Makes the names given in the current folder durable (POSIX: an fsync of
-// the folder). False when the system reports that it could not.
-bool syncCurrentFolder();
-
-struct SweepResult {
-    int removed = 0;
-    bool locksUnsupported = false;  // nothing can tell debris here, so nothing was removed
+enum class FolderSync {
+    synced,  // or the system keeps names durable by itself, or has no means to ask
+    failed,  // the system reported an error: the names may not survive a power cut
 };
+// Makes the names given in the current folder durable (POSIX: an fsync of the
+// folder; where the folder cannot be opened, a sync of its file system
+// through `anOutput`, a file the run placed there).
+FolderSync syncCurrentFolder(const std::string& anOutput);
+
 // Removes the temporary files of earlier runs among `names`, entries of the
 // current folder: regular files with a temporary name whose owner is gone
 // (they can be locked, or opened without sharing, now). Follows no link.
-SweepResult sweepDebris(const std::vector<std::string>& names);
+// Where nothing can tell debris (no locks), nothing is removed.
+void sweepDebris(const std::vector<std::string>& names);
 
 }  // namespace foliant::fs

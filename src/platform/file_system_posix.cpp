@@ -1,15 +1,19 @@
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__linux__)
+#include <sys/vfs.h>
 #include <sys/xattr.h>
 #endif
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/file_system_parts.h"
 #include "platform/process.h"
 #include "platform/unnamed_file.h"
 
@@ -28,15 +32,25 @@ FileId idOf(const struct stat& st) {
     return FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
-// The named temporary file as the signal handler knows it: the name is put
-// here before the file is created, and `temporaryExists` says that it is
-// there and ours. Room for ".foliant-XXXXXXXXXXXX.tmp" and the terminator.
-char signalTemporary[32];
-volatile std::sig_atomic_t temporaryExists = 0;
+// Every pending file of the process, as the signal handlers see it, in one
+// table that PendingFile also keeps its temporary name in. An entry is
+// written only while signals are held, so a handler never meets half of it.
+//   none: free;
+//   unnamed: a pending file without any name (O_TMPFILE): nothing to remove;
+//   named: the file has the temporary name `name`, which a handler removes.
+constexpr std::sig_atomic_t NONE = 0;
+constexpr std::sig_atomic_t UNNAMED = 1;
+constexpr std::sig_atomic_t NAMED = 2;
+struct Temporary {
+    volatile std::sig_atomic_t state = NONE;
+    char name[32] = {};  // room for ".foliant-XXXXXXXXXXXX.tmp" and the terminator
+};
+Temporary temporaries[MAX_PENDING_FILES];
 
 // Only async-signal-safe calls: unlink, signal, raise.
-void removeTemporaryAndEnd(int number) {
-    if (temporaryExists != 0) (void)::unlink(signalTemporary);
+void removeTemporariesAndEnd(int number) {
+    for (const Temporary& temporary : temporaries)
+        if (temporary.state == NAMED) (void)::unlink(temporary.name);
     (void)::signal(number, SIG_DFL);
     (void)::raise(number);  // held until this returns, then ends the process as the signal would have
 }
@@ -46,7 +60,7 @@ void installSignalHandlers() {
     if (installed) return;
     installed = true;
     struct sigaction action {};
-    action.sa_handler = removeTemporaryAndEnd;
+    action.sa_handler = removeTemporariesAndEnd;
     ::sigemptyset(&action.sa_mask);  // a second signal waits for the first to finish
     for (const int number : process::catchableEndingSignals()) ::sigaddset(&action.sa_mask, number);
     for (const int number : process::catchableEndingSignals()) {
@@ -55,6 +69,18 @@ void installSignalHandlers() {
         if (::sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_DFL)
             ::sigaction(number, &action, nullptr);
     }
+}
+
+// A free entry, now taken as unnamed; null when all are in use.
+Temporary* takeEntry() {
+    installSignalHandlers();
+    for (Temporary& temporary : temporaries) {
+        if (temporary.state == NONE) {
+            temporary.state = UNNAMED;
+            return &temporary;
+        }
+    }
+    return nullptr;
 }
 
 enum class Lock { held, taken, unsupported };
@@ -76,26 +102,23 @@ bool stillNamed(int file, const char* name) {
     return ::fstat(file, &opened) == 0 && ::lstat(name, &named) == 0 && idOf(opened) == idOf(named);
 }
 
-// Calls `make` with fresh temporary names until it makes a file of one
-// (true) or fails otherwise than with EEXIST (false). `chosen` is the
-// name made, or empty.
+// Gives the file that `make` makes, or links, a fresh temporary name, kept
+// in `entry` (then named). False when `make` fails otherwise than because
+// the name is taken.
 template <typename Make>
-bool makeTemporary(std::string& chosen, Make make) {
-    installSignalHandlers();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        chosen = freshTemporaryName();
-        if (chosen.size() >= sizeof signalTemporary) break;
+bool nameTemporarily(Temporary& entry, Make make) {
+    const std::string chosen = parts::withFreshTemporaryName([&entry, &make](const std::string& name) {
+        if (name.size() >= sizeof entry.name) return parts::Attempt::failed;
         const process::SignalsHeld held;
-        chosen.copy(signalTemporary, chosen.size());
-        signalTemporary[chosen.size()] = '\0';
-        if (make(chosen.c_str())) {
-            temporaryExists = 1;
-            return true;
+        name.copy(entry.name, name.size());
+        entry.name[name.size()] = '\0';
+        if (make(static_cast<const char*>(entry.name))) {
+            entry.state = NAMED;
+            return parts::Attempt::made;
         }
-        if (errno != EEXIST) break;
-    }
-    chosen.clear();
-    return false;
+        return errno == EEXIST ? parts::Attempt::nameTaken : parts::Attempt::failed;
+    });
+    return !chosen.empty();
 }
 
 // Starts writing what was just written back to the disk without waiting, so
@@ -114,16 +137,40 @@ bool syncData(int file) {
     return true;
 }
 
+// One flush for the whole file system: dirty data and metadata of every file
+// on it, unnamed ones too. FUSE passes no such flush on to its daemon, so
+// there each file is synced by itself.
+bool syncsWholeFileSystem(int file) {
+#if defined(__linux__)
+    constexpr unsigned long FUSE_SUPER_MAGIC = 0x65735546;
+    struct statfs system {};
+    return ::fstatfs(file, &system) == 0 && static_cast<unsigned long>(system.f_type) != FUSE_SUPER_MAGIC;
+#else
+    (void)file;
+    return false;
+#endif
+}
+
+bool syncFileSystem(int file) {
+#if defined(__linux__)
+    return ::syncfs(file) == 0;
+#else
+    (void)file;
+    return false;
+#endif
+}
+
 // A new file that replaces an earlier output gets what that one had: its
 // permission bits, its group where the process may set it, and its access
-// ACL. An output without a predecessor keeps the defaults.
+// ACL. Never setuid, setgid or sticky: the new file may have another owner.
+// An output without a predecessor keeps the defaults.
 void keepAttributesOf(const std::string& earlier, int file) {
     struct stat st {};
     if (::lstat(earlier.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
     // Before the mode, which a change of group may clear; where the process
     // may not set the group, its own stays.
     [[maybe_unused]] const bool groupKept = ::fchown(file, static_cast<uid_t>(-1), st.st_gid) == 0;
-    (void)::fchmod(file, st.st_mode & 07777);
+    (void)::fchmod(file, st.st_mode & 0777);
 #if defined(__linux__)
     constexpr const char* ACCESS_ACL = "system.posix_acl_access";
     const ssize_t size = ::getxattr(earlier.c_str(), ACCESS_ACL, nullptr, 0);
@@ -132,22 +179,6 @@ void keepAttributesOf(const std::string& earlier, int file) {
     const ssize_t got = ::getxattr(earlier.c_str(), ACCESS_ACL, acl.data(), acl.size());
     if (got > 0) (void)::fsetxattr(file, ACCESS_ACL, acl.data(), static_cast<std::size_t>(got), 0);
 #endif
-}
-
-// Names the folder's new entries for good: a rename or link is durable only
-// once the folder is.
-bool syncFolder(const char* folder) {
-    const int opened = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (opened < 0) return false;
-    bool synced = true;
-    while (::fsync(opened) != 0) {
-        // Some file systems cannot sync a folder at all; nothing is lost there.
-        if (errno == EINTR) continue;
-        synced = errno == EINVAL || errno == EROFS;
-        break;
-    }
-    ::close(opened);
-    return synced;
 }
 
 }  // namespace
@@ -201,6 +232,15 @@ bool File::readExactly(void* buffer, std::size_t count) {
     return true;
 }
 
+bool File::atEnd() {
+    char more = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd(handle_), &more, 1);
+        if (got < 0 && errno == EINTR) continue;
+        return got == 0;
+    }
+}
+
 bool File::writeAll(const void* buffer, std::size_t count) {
     const auto* bytes = static_cast<const char*>(buffer);
     while (count > 0) {
@@ -223,14 +263,27 @@ bool File::close() {
 struct PendingFile::State {
     File file;
     std::string name;
-    std::string temporary;  // the name it has until commit(), if any
-    bool unnamed = false;   // O_TMPFILE: no name at all until commit()
+    Temporary* entry = nullptr;  // its entry in the signal handlers' table while pending
     std::uint64_t written = 0;
 };
 
 PendingFile::PendingFile() : state_(std::make_unique<State>()) {}
 
-PendingFile::~PendingFile() { discard(); }
+PendingFile::PendingFile(PendingFile&& other) noexcept = default;
+
+PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
+    if (this != &other) {
+        if (state_) discard();
+        state_ = std::move(other.state_);
+    }
+    return *this;
+}
+
+PendingFile::~PendingFile() {
+    if (state_) discard();
+}
+
+std::uint64_t PendingFile::size() const { return state_->written; }
 
 bool PendingFile::writeAll(const void* buffer, std::size_t count) {
     State& s = *state_;
@@ -245,66 +298,80 @@ bool PendingFile::create(const std::string& name) {
     State& s = *state_;
     s.name = name;
     s.written = 0;
+    s.entry = takeEntry();
+    if (s.entry == nullptr) return false;
     const int unnamedFile = unnamed::create();
     if (unnamedFile >= 0) {
         // Locked before it can have any name. Where locks are unsupported,
         // no sweep removes anything either.
         if (lockExclusively(unnamedFile) != Lock::taken) {
             s.file = File(unnamedFile);
-            s.unnamed = true;
             return true;
         }
         ::close(unnamedFile);
     }
-    return makeTemporary(s.temporary, [&s](const char* temporary) {
-        const int opened = ::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (opened < 0) return false;
-        // A sweep may take the new name before the lock does; then it is
-        // gone, and the next name is tried.
-        if (lockExclusively(opened) == Lock::taken || !stillNamed(opened, temporary)) {
-            ::close(opened);
-            errno = EEXIST;
-            return false;
-        }
-        s.file = File(opened);
+    if (nameTemporarily(*s.entry, [&s](const char* temporary) {
+            const int opened = ::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+            if (opened < 0) return false;
+            // A sweep may take the new name before the lock does; then it is
+            // gone, and the next name is tried.
+            if (lockExclusively(opened) == Lock::taken || !stillNamed(opened, temporary)) {
+                ::close(opened);
+                errno = EEXIST;
+                return false;
+            }
+            s.file = File(opened);
+            return true;
+        }))
         return true;
-    });
+    s.entry->state = NONE;
+    s.entry = nullptr;
+    return false;
 }
 
-PendingFile::CommitResult PendingFile::commit() {
+std::size_t makeDurable(std::span<PendingFile> files) {
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        PendingFile::State& s = *files[i].state_;
+        const int file = fd(s.file.nativeHandle());
+        // Closing a duplicate reports what surfaces only at close (NFS,
+        // FUSE) while the file keeps its lock.
+        const int duplicate = ::dup(file);
+        if (duplicate >= 0 && ::close(duplicate) != 0) return i;
+        // Before the flush, so that it covers them.
+        keepAttributesOf(s.name, file);
+    }
+    if (files.empty()) return 0;
+    const int first = fd(files.front().state_->file.nativeHandle());
+    // A flush of each file would be a flush of the disk's cache each.
+    if (files.size() > 1 && syncsWholeFileSystem(first)) return syncFileSystem(first) ? files.size() : 0;
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (!syncData(fd(files[i].state_->file.nativeHandle()))) return i;
+    return files.size();
+}
+
+PendingFile::CommitResult PendingFile::takeName() {
     State& s = *state_;
     const int file = fd(s.file.nativeHandle());
-    // Durable before named: after a power cut the name holds the earlier
-    // output or this one, whole. Closing a duplicate reports what surfaces
-    // only at close (NFS, FUSE) while the file keeps its lock.
-    const int duplicate = ::dup(file);
-    const bool closedWell = duplicate < 0 || ::close(duplicate) == 0;
-    if (!closedWell || !syncData(file)) {
-        discard();
-        return CommitResult::notWritten;
-    }
-    keepAttributesOf(s.name, file);
-    if (s.unnamed) {
+    if (s.entry->state == UNNAMED) {
         // Straight by its own name when that is free, else by a temporary
         // name that is at once moved over the file of that name.
-        const bool placed = unnamed::link(file, s.name.c_str());
-        if (!placed && (errno != EEXIST || !makeTemporary(s.temporary, [file](const char* temporary) {
-                            return unnamed::link(file, temporary);
-                        }))) {
+        if (unnamed::link(file, s.name.c_str())) {
+            s.entry->state = NONE;
+        } else if (errno != EEXIST ||
+                   !nameTemporarily(*s.entry, [file](const char* temporary) { return unnamed::link(file, temporary); })) {
             discard();
             return CommitResult::notPlaced;
         }
-        s.unnamed = false;
     }
-    if (!s.temporary.empty()) {
+    if (s.entry->state == NAMED) {
         const process::SignalsHeld held;
-        if (::rename(s.temporary.c_str(), s.name.c_str()) != 0) {
+        if (::rename(s.entry->name, s.name.c_str()) != 0) {
             discard();
             return CommitResult::notPlaced;
         }
-        temporaryExists = 0;
-        s.temporary.clear();
+        s.entry->state = NONE;
     }
+    s.entry = nullptr;
     // Every error was known before the name was taken; a failing close now
     // must not cost the output that has replaced an earlier one.
     (void)s.file.close();
@@ -314,34 +381,61 @@ PendingFile::CommitResult PendingFile::commit() {
 void PendingFile::discard() {
     State& s = *state_;
     s.file.close();  // an unnamed file goes with it
-    s.unnamed = false;
-    if (s.temporary.empty()) return;
-    const process::SignalsHeld held;
-    ::unlink(s.temporary.c_str());
-    temporaryExists = 0;
-    s.temporary.clear();
+    if (s.entry == nullptr) return;
+    if (s.entry->state == NAMED) {
+        const process::SignalsHeld held;
+        ::unlink(s.entry->name);
+        s.entry->state = NONE;
+    }
+    s.entry->state = NONE;
+    s.entry = nullptr;
 }
 
-bool syncCurrentFolder() { return syncFolder("."); }
+std::size_t pendingFilesAtOnce() {
+    // Each holds a descriptor; leave plenty for everything else.
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return MAX_PENDING_FILES;
+    const auto allowed = static_cast<std::size_t>(limit.rlim_cur);
+    return std::clamp<std::size_t>(allowed > 32 ? (allowed - 32) / 2 : 1, 1, MAX_PENDING_FILES);
+}
 
-SweepResult sweepDebris(const std::vector<std::string>& names) {
-    SweepResult result;
-    for (const std::string& name : names) {
-        if (!isTemporaryName(name)) continue;
-        // Never through a link, never anything but a regular file.
-        const int opened = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        if (opened < 0) continue;
-        struct stat st {};
-        const Lock lock = ::fstat(opened, &st) == 0 && S_ISREG(st.st_mode) ? lockExclusively(opened) : Lock::taken;
-        // Its owner still runs, or this is no debris; or nothing here can tell.
-        if (lock == Lock::held && stillNamed(opened, name.c_str()) && ::unlink(name.c_str()) == 0) ++result.removed;
-        ::close(opened);
-        if (lock == Lock::unsupported) {
-            result.locksUnsupported = true;
+FolderSync syncCurrentFolder(const std::string& anOutput) {
+    // A rename or link is durable only once the folder is.
+    const int folder = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        bool synced = true;
+        while (::fsync(folder) != 0) {
+            // Some file systems cannot sync a folder at all; nothing is lost there.
+            if (errno == EINTR) continue;
+            synced = errno == EINVAL || errno == EROFS;
             break;
         }
+        ::close(folder);
+        return synced ? FolderSync::synced : FolderSync::failed;
     }
-    return result;
+    // A folder others may write to but not read (a drop box, mode 1733)
+    // cannot be opened; its file system can be synced through an output.
+    const int output = ::open(anOutput.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (output < 0) return FolderSync::synced;  // nothing more to ask: as durable as the system keeps names
+    const bool synced = !syncsWholeFileSystem(output) || syncFileSystem(output);
+    ::close(output);
+    return synced ? FolderSync::synced : FolderSync::failed;
 }
 
+namespace parts {
+
+Debris removeIfDebris(const std::string& name) {
+    // Never through a link, never anything but a regular file.
+    const int opened = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (opened < 0) return Debris::kept;
+    struct stat st {};
+    const Lock lock = ::fstat(opened, &st) == 0 && S_ISREG(st.st_mode) ? lockExclusively(opened) : Lock::taken;
+    // Its owner still runs, or this is no debris; or nothing here can tell.
+    const bool removed = lock == Lock::held && stillNamed(opened, name.c_str()) && ::unlink(name.c_str()) == 0;
+    ::close(opened);
+    if (lock == Lock::unsupported) return Debris::cannotTell;
+    return removed ? Debris::removed : Debris::kept;
+}
+
+}  // namespace parts
 }  // namespace foliant::fs

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/file_system_parts.h"
 #include "platform/windows_text.h"
 
 namespace foliant::fs {
@@ -140,6 +141,12 @@ bool File::readExactly(void* buffer, std::size_t count) {
     return true;
 }
 
+bool File::atEnd() {
+    char more = 0;
+    DWORD got = 0;
+    return ReadFile(asHandle(handle_), &more, 1, &got, nullptr) != 0 && got == 0;
+}
+
 bool File::writeAll(const void* buffer, std::size_t count) {
     const auto* bytes = static_cast<const char*>(buffer);
     while (count > 0) {
@@ -164,51 +171,74 @@ bool File::close() {
 struct PendingFile::State {
     File file;
     std::string name;
-    std::string temporary;        // the name it has until commit(), if any
+    std::string temporary;        // the name it has until it takes its own, if any
     bool removedOnClose = false;  // marked for deletion
+    std::uint64_t written = 0;
 };
 
 PendingFile::PendingFile() : state_(std::make_unique<State>()) {}
 
-PendingFile::~PendingFile() { discard(); }
+PendingFile::PendingFile(PendingFile&& other) noexcept = default;
 
-bool PendingFile::writeAll(const void* buffer, std::size_t count) { return state_->file.writeAll(buffer, count); }
+PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
+    if (this != &other) {
+        if (state_) discard();
+        state_ = std::move(other.state_);
+    }
+    return *this;
+}
+
+PendingFile::~PendingFile() {
+    if (state_) discard();
+}
+
+std::uint64_t PendingFile::size() const { return state_->written; }
+
+bool PendingFile::writeAll(const void* buffer, std::size_t count) {
+    State& s = *state_;
+    if (!s.file.writeAll(buffer, count)) return false;
+    s.written += count;
+    return true;
+}
 
 bool PendingFile::create(const std::string& name) {
     discard();
     State& s = *state_;
     s.name = name;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        s.temporary = freshTemporaryName();
+    s.written = 0;
+    s.temporary = parts::withFreshTemporaryName([&s](const std::string& temporary) {
         // No sharing: while it lives no other run can open it, which tells it
         // from debris. DELETE: to mark it, and to rename it through this
         // handle; WRITE_DAC: to give it the earlier output's access rules.
-        const HANDLE handle = CreateFileW(win::systemPath(s.temporary).c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0,
+        const HANDLE handle = CreateFileW(win::systemPath(temporary).c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0,
                                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-            break;
+            return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? parts::Attempt::nameTaken
+                                                                               : parts::Attempt::failed;
         }
         s.file = File(reinterpret_cast<std::intptr_t>(handle));
         // Where the mark is refused, the file is removed by name on failure.
         s.removedOnClose = markForDeletion(handle, true);
-        return true;
-    }
-    s.temporary.clear();
-    return false;
+        return parts::Attempt::made;
+    });
+    return !s.temporary.empty();
 }
 
-PendingFile::CommitResult PendingFile::commit() {
+std::size_t makeDurable(std::span<PendingFile> files) {
+    // A flush for a whole volume needs administrator rights: one flush each.
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        PendingFile::State& s = *files[i].state_;
+        const HANDLE handle = asHandle(s.file.nativeHandle());
+        keepAccessOf(s.name, handle);
+        if (FlushFileBuffers(handle) == 0) return i;
+    }
+    return files.size();
+}
+
+PendingFile::CommitResult PendingFile::takeName() {
     State& s = *state_;
     const HANDLE handle = asHandle(s.file.nativeHandle());
-    // Durable before named: after a power cut the name holds the earlier
-    // output or this one, whole; and every write error is known now.
-    if (FlushFileBuffers(handle) == 0) {
-        discard();
-        return CommitResult::notWritten;
-    }
-    keepAccessOf(s.name, handle);
     if (s.removedOnClose) {
         if (!markForDeletion(handle, false)) {
             discard();
@@ -236,24 +266,25 @@ void PendingFile::discard() {
     s.removedOnClose = false;
 }
 
-// NTFS and the other Windows file systems journal a rename themselves.
-bool syncCurrentFolder() { return true; }
+std::size_t pendingFilesAtOnce() { return MAX_PENDING_FILES; }
 
-SweepResult sweepDebris(const std::vector<std::string>& names) {
-    SweepResult result;
-    for (const std::string& name : names) {
-        if (!isTemporaryName(name)) continue;
-        // Opens only when no run holds it; the link itself, never its target.
-        const HANDLE handle = CreateFileW(win::systemPath(name).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) continue;
-        BY_HANDLE_FILE_INFORMATION info{};
-        const bool regular = GetFileInformationByHandle(handle, &info) != 0 &&
-                             (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
-        if (regular && markForDeletion(handle, true)) ++result.removed;
-        CloseHandle(handle);
-    }
-    return result;
+// NTFS and the other Windows file systems journal a rename themselves.
+FolderSync syncCurrentFolder(const std::string& /*anOutput*/) { return FolderSync::synced; }
+
+namespace parts {
+
+Debris removeIfDebris(const std::string& name) {
+    // Opens only when no run holds it; the link itself, never its target.
+    const HANDLE handle = CreateFileW(win::systemPath(name).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return Debris::kept;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool regular = GetFileInformationByHandle(handle, &info) != 0 &&
+                         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+    const bool removed = regular && markForDeletion(handle, true);
+    CloseHandle(handle);
+    return removed ? Debris::removed : Debris::kept;
 }
 
+}  // namespace parts
 }  // namespace foliant::fs

@@ -49,12 +49,15 @@ std::size_t codePageCharacterLength(std::string_view bytes, std::size_t pos, uns
 
 bool isVerbatimPath(std::wstring_view name) { return name.starts_with(VERBATIM_PREFIX); }
 
-std::wstring longPathForm(std::wstring_view fullPath) {
+std::wstring verbatimForm(std::wstring_view fullPath) {
     // A device name (\\.\COM1) and a verbatim path already are what the system takes.
-    if (fullPath.size() < MAX_PATH || isVerbatimPath(fullPath) || fullPath.starts_with(DEVICE_PREFIX))
-        return std::wstring(fullPath);
+    if (isVerbatimPath(fullPath) || fullPath.starts_with(DEVICE_PREFIX)) return std::wstring(fullPath);
     if (fullPath.starts_with(L"\\\\")) return std::wstring(VERBATIM_PREFIX) + L"UNC" + std::wstring(fullPath.substr(1));
     return std::wstring(VERBATIM_PREFIX) + std::wstring(fullPath);
+}
+
+std::wstring longPathForm(std::wstring_view fullPath) {
+    return fullPath.size() < MAX_PATH ? std::wstring(fullPath) : verbatimForm(fullPath);
 }
 
 std::wstring systemPath(std::string_view utf8Name) {

@@ -27,6 +27,8 @@ std::size_t codePageCharacterLength(std::string_view bytes, std::size_t pos, uns
 // once it has MAX_PATH characters or more, which the plain form cannot take.
 // Only a normalised path may get that form: the system takes it verbatim.
 std::wstring longPathForm(std::wstring_view fullPath);
+// The \\?\ form (\\?\UNC\ for a UNC path) of a full path, at any length.
+std::wstring verbatimForm(std::wstring_view fullPath);
 
 // True for a name in the \\?\ form already, which the system takes verbatim.
 bool isVerbatimPath(std::wstring_view name);
