@@ -357,8 +357,9 @@ PendingFile::CommitResult PendingFile::takeName() {
         // name that is at once moved over the file of that name.
         if (unnamed::link(file, s.name.c_str())) {
             s.entry->state = NONE;
-        } else if (errno != EEXIST ||
-                   !nameTemporarily(*s.entry, [file](const char* temporary) { return unnamed::link(file, temporary); })) {
+        } else if (errno != EEXIST || !nameTemporarily(*s.entry, [file](const char* temporary) {
+                       return unnamed::link(file, temporary);
+                   })) {
             discard();
             return CommitResult::notPlaced;
         }
