@@ -3,17 +3,25 @@
 
     bench/bench.py [--tool build/default/foliant] [--runs 11]
 
-Two workloads: the largest text (64 MiB less 1 KiB: 65,535 blocks), and
-"all" over 3,000 texts of 3 KiB. foliant makes every output durable before
-it takes its name, so each workload has a durable copy as its baseline (cp,
-then `sync -d` of the copy and `sync .`; `rsync -a --fsync`), and plain cp
-beside it for scale. Runs alternate between the tool and the baselines so
-that all see the same machine state; the medians are compared. Peak memory
-is the tool's largest resident size. Not a test: the numbers depend on the
-machine and its disk. Needs GNU time (package time) and rsync.
+Three workloads: the largest text (64 MiB less 1 KiB: 65,535 blocks) as a
+new output and replacing an earlier one, and "all" over 3,000 texts of
+3 KiB. foliant makes every output durable before it takes its name, so each
+workload has a durable copy as its baseline: for one text cp, then `sync -d`
+of the copy and `sync .`; for many, cp of them all and one `sync -f` of the
+file system (what batching can reach), with `rsync -a --fsync` (a flush per
+file) and plain cp beside it for scale. Runs alternate between the tool and
+the baselines so that all see the same machine state; the medians are
+compared. Peak memory is the tool's largest resident size.
+
+As root, the work happens on an ext4 of its own on a loop device, and each
+line also gives the cache flushes that reached that device in a run (the
+flush count of /sys/block/loopN/stat); elsewhere in /var/tmp, without the
+counts. Not a test: the numbers depend on the machine and its disk. Needs GNU
+time (package time), rsync and, for the counts, e2fsprogs.
 """
 
 import argparse
+import contextlib
 import os
 import random
 import shutil
@@ -23,16 +31,57 @@ import tempfile
 import time
 
 
+FLUSHES = None  # the loop device's stat file, when the work is on one
+
+
+def flushes():
+    """Cache flushes the loop device has completed so far (its 16th field)."""
+    if FLUSHES is None:
+        return 0
+    with open(FLUSHES) as f:
+        return int(f.read().split()[15])
+
+
 def run(argv, cwd):
-    """Runs argv; returns (seconds, peak resident KiB). GNU time measures the
-    peak: a child forked from this interpreter would report its size too."""
+    """Runs argv; returns (seconds, peak resident KiB, flushes). GNU time
+    measures the peak: a child forked from this interpreter would report its
+    size too."""
     report = os.path.join(cwd, "..", "peak")
+    before = flushes()
     start = time.perf_counter()
     subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report, *argv], cwd=cwd, check=True,
                    stdout=subprocess.DEVNULL)
     elapsed = time.perf_counter() - start
+    flushed = flushes() - before
     with open(report) as f:
-        return elapsed, int(f.read().split()[-1])
+        return elapsed, int(f.read().split()[-1]), flushed
+
+
+@contextlib.contextmanager
+def own_ext4(work):
+    """An ext4 on a loop device, mounted in `work`, when this runs as root;
+    else `work` itself."""
+    global FLUSHES
+    if os.geteuid() != 0 or not shutil.which("mkfs.ext4"):
+        yield work
+        return
+    image, mount = os.path.join(work, "ext4.img"), os.path.join(work, "ext4")
+    os.mkdir(mount)
+    with open(image, "wb") as f:
+        f.truncate(2 << 30)
+    subprocess.run(["mkfs.ext4", "-q", "-F", image], check=True)
+    device = subprocess.run(["losetup", "--find", "--show", image], check=True, capture_output=True,
+                            text=True).stdout.strip()
+    try:
+        subprocess.run(["mount", device, mount], check=True)
+        FLUSHES = f"/sys/block/{os.path.basename(device)}/stat"
+        try:
+            yield mount
+        finally:
+            FLUSHES = None
+            subprocess.run(["umount", mount], check=True)
+    finally:
+        subprocess.run(["losetup", "-d", device], check=True)
 
 
 def remove(folder, names):
@@ -50,23 +99,33 @@ def text_bytes(size, rng):
 
 
 def compare(name, tool_run, baselines, runs, clean):
-    """Each run makes new files, as a first conversion does: `clean` removes
-    the outputs of the run before. `baselines`: {name: run}."""
-    tool_times, peaks = [], []
-    baseline_times = {baseline: [] for baseline in baselines}
+    """Each run starts from the same files: `clean` puts back what the run
+    before changed, and everything is written back before the next run.
+    `baselines`: {name: run}."""
+    tool_runs = []
+    baseline_runs = {baseline: [] for baseline in baselines}
     for _ in range(runs):
         clean()
-        seconds, peak = tool_run()
-        tool_times.append(seconds)
-        peaks.append(peak)
+        os.sync()
+        tool_runs.append(tool_run())
         for baseline, baseline_run in baselines.items():
             clean()
-            baseline_times[baseline].append(baseline_run()[0])
-    tool = statistics.median(tool_times)
-    print(f"{name}: foliant {tool * 1000:.1f} ms, peak memory {max(peaks) / 1024:.1f} MiB")
-    for baseline, times in baseline_times.items():
-        median = statistics.median(times)
-        print(f"    {baseline}: {median * 1000:.1f} ms, foliant/{baseline} {tool / median:.2f}")
+            os.sync()
+            baseline_runs[baseline].append(baseline_run())
+    tool = statistics.median(seconds for seconds, _, _ in tool_runs)
+    counted = f", {statistics.median(f for _, _, f in tool_runs):.0f} flushes" if FLUSHES else ""
+    print(f"{name}: foliant {tool * 1000:.1f} ms{counted}, peak memory {max(p for _, p, _ in tool_runs) / 1024:.1f} MiB")
+    for baseline, measured in baseline_runs.items():
+        median = statistics.median(seconds for seconds, _, _ in measured)
+        counted = f", {statistics.median(f for _, _, f in measured):.0f} flushes" if FLUSHES else ""
+        print(f"    {baseline}: {median * 1000:.1f} ms{counted}, foliant/{baseline} {tool / median:.2f}")
+
+
+def put(folder, files):
+    """`files` ({name: bytes}) in `folder`, replacing what is there."""
+    for name, data in files.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
 
 
 def main():
@@ -78,32 +137,40 @@ def main():
     rng = random.Random(7)
     work = tempfile.mkdtemp(prefix="foliant-bench-", dir="/var/tmp")
     try:
-        big = os.path.join(work, "big")
-        os.mkdir(big)
-        with open(os.path.join(big, "big.txt"), "wb") as f:
-            f.write(text_bytes(65535 * 1024, rng))
-        compare("the largest text (64 MiB - 1 KiB)",
-                lambda: run([tool, "big.txt"], big),
-                {"durable cp": lambda: run(["sh", "-c", "cp big.txt copy.txt && sync -d copy.txt && sync ."], big),
-                 "cp": lambda: run(["cp", "big.txt", "copy.txt"], big)}, options.runs,
-                lambda: remove(big, ["big.hdb", "copy.txt"]))
-
-        many = os.path.join(work, "many")
-        os.makedirs(os.path.join(many, "texts"))
-        os.makedirs(os.path.join(many, "copy"))
-        for i in range(3000):
-            with open(os.path.join(many, "texts", f"t{i:04}.txt"), "wb") as f:
-                f.write(text_bytes(3 << 10, rng))
-        names = sorted(os.listdir(os.path.join(many, "texts")))
-        compare("all over 3,000 texts of 3 KiB",
-                lambda: run([tool, "all"], os.path.join(many, "texts")),
-                {"rsync --fsync": lambda: run(["rsync", "-a", "--fsync", "--", *names, "../copy/"],
-                                              os.path.join(many, "texts")),
-                 "cp": lambda: run(["cp", "--", *names, "../copy/"], os.path.join(many, "texts"))}, options.runs,
-                lambda: (remove(os.path.join(many, "texts"), [n[:-4] + ".hdb" for n in names]),
-                         remove(os.path.join(many, "copy"), names)))
+        with own_ext4(work) as place:
+            workloads(tool, place, options.runs, rng)
     finally:
         shutil.rmtree(work)
+
+
+def workloads(tool, work, runs, rng):
+    big = os.path.join(work, "big")
+    os.mkdir(big)
+    with open(os.path.join(big, "big.txt"), "wb") as f:
+        f.write(text_bytes(65535 * 1024, rng))
+    durable_cp = {"durable cp": lambda: run(["sh", "-c", "cp big.txt copy.txt && sync -d copy.txt && sync ."], big),
+                  "cp": lambda: run(["cp", "big.txt", "copy.txt"], big)}
+    compare("the largest text (64 MiB - 1 KiB), new", lambda: run([tool, "big.txt"], big), durable_cp, runs,
+            lambda: remove(big, ["big.hdb", "copy.txt"]))
+    earlier = {"big.hdb": b"an earlier output", "copy.txt": b"an earlier copy"}
+    compare("the largest text, replacing", lambda: run([tool, "big.txt"], big), durable_cp, runs,
+            lambda: put(big, earlier))
+    remove(big, ["big.txt", *earlier])
+
+    many = os.path.join(work, "many")
+    texts = os.path.join(many, "texts")
+    os.makedirs(texts)
+    os.makedirs(os.path.join(many, "copy"))
+    for i in range(3000):
+        with open(os.path.join(texts, f"t{i:04}.txt"), "wb") as f:
+            f.write(text_bytes(3 << 10, rng))
+    names = sorted(os.listdir(texts))
+    compare("all over 3,000 texts of 3 KiB, new", lambda: run([tool, "all"], texts),
+            {"cp, one sync -f": lambda: run(["sh", "-c", 'cp -- "$@" ../copy/ && sync -f ../copy', "sh", *names],
+                                            texts),
+             "rsync --fsync": lambda: run(["rsync", "-a", "--fsync", "--", *names, "../copy/"], texts),
+             "cp": lambda: run(["cp", "--", *names, "../copy/"], texts)}, runs,
+            lambda: (remove(texts, [n[:-4] + ".hdb" for n in names]), remove(os.path.join(many, "copy"), names)))
 
 
 if __name__ == "__main__":

@@ -133,13 +133,15 @@ bool Session::completeBatch() {
         // A run stopped from here on has each output in place with its line
         // printed, or neither.
         const process::SignalsHeld held;
+        fs::FileId id;
+        (void)files[i].id(id);
         if (files[i].takeName() != fs::PendingFile::CommitResult::committed) {
             files.clear();
             report("error: file not created\r\n");
             return false;
         }
         report("%s converted.\n", names[i]);
-        written_.push_back(Written{names[i], fs::inspectPath(names[i]).id});
+        written_.push_back(Written{names[i], id});
     }
     return true;
 }
@@ -186,7 +188,7 @@ bool Session::convert(const std::string& inputName, const std::string& path, std
     fs::FileId inputId;
     {
         fs::File input;
-        if (!input.openForReading(path) || !input.size(textSize) || !input.id(inputId))
+        if (!input.openForReading(path) || !input.measure(textSize, inputId))
             return fail("error: file not found: %s\r\n", inputName);
     }
     if (textSize > MAX_TEXT_SIZE) return fail("error: file too large: %s\r\n", inputName);

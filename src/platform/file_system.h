@@ -49,6 +49,8 @@ public:
 
     bool size(std::uint64_t& out) const;
     bool id(FileId& out) const;
+    // Both at once.
+    bool measure(std::uint64_t& size, FileId& id) const;
     // Reads `count` bytes from the current position; false on a read error
     // or when the file ends first.
     bool readExactly(void* buffer, std::size_t count);
@@ -108,6 +110,8 @@ public:
     bool writeAll(const void* buffer, std::size_t count);
     // The bytes written so far.
     std::uint64_t size() const;
+    // The file's identity, which it keeps when it takes its name.
+    bool id(FileId& out) const;
 
     enum class CommitResult {
         committed,

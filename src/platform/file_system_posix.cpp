@@ -201,7 +201,8 @@ bool File::openForReading(const std::string& path) {
         ::close(opened);
         return false;
     }
-    ::fcntl(opened, F_SETFL, ::fcntl(opened, F_GETFL) & ~O_NONBLOCK);
+    // Back to blocking reads: of the status flags, only O_NONBLOCK was set.
+    (void)::fcntl(opened, F_SETFL, 0);
     handle_ = opened;
     return true;
 }
@@ -217,6 +218,14 @@ bool File::id(FileId& out) const {
     struct stat st {};
     if (::fstat(fd(handle_), &st) != 0) return false;
     out = idOf(st);
+    return true;
+}
+
+bool File::measure(std::uint64_t& size, FileId& id) const {
+    struct stat st {};
+    if (::fstat(fd(handle_), &st) != 0) return false;
+    size = static_cast<std::uint64_t>(st.st_size);
+    id = idOf(st);
     return true;
 }
 
@@ -285,6 +294,8 @@ PendingFile::~PendingFile() {
 
 std::uint64_t PendingFile::size() const { return state_->written; }
 
+bool PendingFile::id(FileId& out) const { return state_->file.id(out); }
+
 bool PendingFile::writeAll(const void* buffer, std::size_t count) {
     State& s = *state_;
     if (!s.file.writeAll(buffer, count)) return false;
@@ -302,13 +313,10 @@ bool PendingFile::create(const std::string& name) {
     if (s.entry == nullptr) return false;
     const int unnamedFile = unnamed::create();
     if (unnamedFile >= 0) {
-        // Locked before it can have any name. Where locks are unsupported,
-        // no sweep removes anything either.
-        if (lockExclusively(unnamedFile) != Lock::taken) {
-            s.file = File(unnamedFile);
-            return true;
-        }
-        ::close(unnamedFile);
+        // Nobody else can reach it: it is locked only if it ever gets a
+        // temporary name.
+        s.file = File(unnamedFile);
+        return true;
     }
     if (nameTemporarily(*s.entry, [&s](const char* temporary) {
             const int opened = ::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
@@ -357,9 +365,9 @@ PendingFile::CommitResult PendingFile::takeName() {
         // name that is at once moved over the file of that name.
         if (unnamed::link(file, s.name.c_str())) {
             s.entry->state = NONE;
-        } else if (errno != EEXIST || !nameTemporarily(*s.entry, [file](const char* temporary) {
-                       return unnamed::link(file, temporary);
-                   })) {
+        } else if (errno != EEXIST || lockExclusively(file) == Lock::taken ||
+                   !nameTemporarily(*s.entry,
+                                    [file](const char* temporary) { return unnamed::link(file, temporary); })) {
             discard();
             return CommitResult::notPlaced;
         }

@@ -128,6 +128,8 @@ bool File::id(FileId& out) const {
     return true;
 }
 
+bool File::measure(std::uint64_t& size, FileId& id) const { return File::size(size) && File::id(id); }
+
 bool File::readExactly(void* buffer, std::size_t count) {
     auto* bytes = static_cast<char*>(buffer);
     while (count > 0) {
@@ -193,6 +195,8 @@ PendingFile::~PendingFile() {
 }
 
 std::uint64_t PendingFile::size() const { return state_->written; }
+
+bool PendingFile::id(FileId& out) const { return state_->file.id(out); }
 
 bool PendingFile::writeAll(const void* buffer, std::size_t count) {
     State& s = *state_;

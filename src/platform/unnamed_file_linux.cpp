@@ -23,8 +23,12 @@ int create() {
     // creation then gives the real answer.
     const int opened = ::open(".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (opened < 0) return -1;
-    struct stat st {};
-    if (::lstat(ProcPath(opened).text, &st) != 0) {  // no /proc: it could never be named
+    // Without /proc it could never be named; asked once, /proc stays.
+    static const bool procShowsFiles = [opened] {
+        struct stat st {};
+        return ::lstat(ProcPath(opened).text, &st) == 0;
+    }();
+    if (!procShowsFiles) {
         ::close(opened);
         return -1;
     }
