@@ -62,12 +62,6 @@ StreamResult writeBlocks(const BlockPlan& plan, std::vector<std::uint8_t> blocks
     return input.atEnd() ? StreamResult::done : StreamResult::readFailed;
 }
 
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 // Two names in the current folder name one entry: spelled alike, or alike
 // but for case where the folder lists only one of the two spellings. Such a
 // folder ignores case, and its driver may number the file once per

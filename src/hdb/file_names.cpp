@@ -1,5 +1,6 @@
 #include "hdb/file_names.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -59,6 +60,17 @@ std::string outputName(std::string_view base, const PathSyntax& syntax) {
 
 bool namesTextFile(std::string_view name) {
     return name.find(".txt") != std::string_view::npos || name.find(".TXT") != std::string_view::npos;
+}
+
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+bool endsWithHdb(std::string_view name) {
+    constexpr std::string_view SUFFIX = ".hdb";
+    return name.size() >= SUFFIX.size() && equalIgnoringCase(name.substr(name.size() - SUFFIX.size()), SUFFIX);
 }
 
 }  // namespace foliant::hdb

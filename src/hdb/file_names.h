@@ -51,4 +51,11 @@ std::string outputName(std::string_view base, const PathSyntax& syntax);
 // such as ".Txt" do not count.
 bool namesTextFile(std::string_view name);
 
+// Equal but for the case of ASCII letters, as a folder that ignores case
+// compares names at the least.
+bool equalIgnoringCase(std::string_view a, std::string_view b);
+
+// Ends in ".hdb" in any case: an output, not a text, wherever case is ignored.
+bool endsWithHdb(std::string_view name);
+
 }  // namespace foliant::hdb

@@ -5,18 +5,14 @@
 #include <cstdio>
 
 #include "platform/console.h"
+#include "platform/write_fully_posix.h"
 
 namespace foliant::console {
 
 void print(std::string_view text) {
     // Straight to the descriptor, one write a message: nothing waits in a
     // buffer for an exit that a signal may never let come.
-    while (!text.empty()) {
-        const ssize_t written = ::write(STDOUT_FILENO, text.data(), text.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
+    (void)posix::writeFully(STDOUT_FILENO, text.data(), text.size());
 }
 
 ConsoleUse currentConsoleUse() {

@@ -16,6 +16,7 @@
 #include "platform/file_system_parts.h"
 #include "platform/process.h"
 #include "platform/unnamed_file.h"
+#include "platform/write_fully_posix.h"
 
 namespace foliant::fs {
 namespace {
@@ -250,17 +251,7 @@ bool File::atEnd() {
     }
 }
 
-bool File::writeAll(const void* buffer, std::size_t count) {
-    const auto* bytes = static_cast<const char*>(buffer);
-    while (count > 0) {
-        const ssize_t written = ::write(fd(handle_), bytes, count);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        bytes += written;
-        count -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
+bool File::writeAll(const void* buffer, std::size_t count) { return posix::writeFully(fd(handle_), buffer, count); }
 
 bool File::close() {
     if (handle_ < 0) return true;
