@@ -38,19 +38,20 @@ TEST(Dispatch, SingleFileInputs) {
     using Names = std::vector<std::string_view>;
     const struct {
         std::vector<const char*> arguments;
-        bool shellExpandsPatterns;
         Names inputs;
     } cases[] = {
-        {{"a.txt"}, true, {"a.txt"}},
-        {{"a.txt", "b.TXT", "c.txt.bak"}, true, {"a.txt", "b.TXT", "c.txt.bak"}},
-        {{"b.txt", "a.txt"}, true, {"b.txt", "a.txt"}},
-        {{"a.txt", "readme.md", "all", "", "x.Txt", "b.txt"}, true, {"a.txt", "b.txt"}},
-        {{"a.txt", "a.txt"}, true, {"a.txt", "a.txt"}},
-        {{"a.txt", "b.txt", "all"}, false, {"a.txt"}},
+        {{"a.txt"}, {"a.txt"}},
+        {{"a.txt", "b.TXT", "c.txt.bak"}, {"a.txt", "b.TXT", "c.txt.bak"}},
+        {{"b.txt", "a.txt"}, {"b.txt", "a.txt"}},
+        {{"a.txt", "readme.md", "all", "", "x.Txt", "b.txt"}, {"a.txt", "b.txt"}},
+        {{"a.txt", "a.txt"}, {"a.txt", "a.txt"}},
+        {{"a.txt", "b.txt", "all"}, {"a.txt", "b.txt"}},
+        // As Explorer hands dropped files over: full paths, a network one too.
+        {{R"(C:\Users\me\Books\a b.txt)", R"(\\server\share\B.TXT)", R"(C:\Users\me\notes.md)"},
+         {R"(C:\Users\me\Books\a b.txt)", R"(\\server\share\B.TXT)"}},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(singleFileInputs(c.arguments, c.shellExpandsPatterns), c.inputs)
-            << c.arguments.size() << " arguments, " << c.shellExpandsPatterns;
+        EXPECT_EQ(singleFileInputs(c.arguments), c.inputs) << c.arguments.size() << " arguments";
 }
 
 TEST(Dispatch, WaitsBeforeClosingOnlyAfterAFailureInItsOwnConsole) {

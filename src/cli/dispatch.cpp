@@ -8,7 +8,6 @@
 #include "gui/interactive_mode.h"
 #include "hdb/converter.h"
 #include "hdb/file_names.h"
-#include "platform/process.h"
 
 namespace foliant::cli {
 
@@ -16,7 +15,7 @@ namespace {
 
 RunOutcome runSingleFileMode(std::span<const char* const> arguments) {
     hdb::Session session;
-    for (const std::string_view input : singleFileInputs(arguments, process::shellExpandsPatterns())) {
+    for (const std::string_view input : singleFileInputs(arguments)) {
         std::string output;
         if (!session.convertFile(std::string(input), output)) return RunOutcome::failed;
     }
@@ -42,11 +41,10 @@ RunMode chooseMode(std::span<const char* const> arguments) {
     return RunMode::usage;
 }
 
-std::vector<std::string_view> singleFileInputs(std::span<const char* const> arguments, bool shellExpandsPatterns) {
+std::vector<std::string_view> singleFileInputs(std::span<const char* const> arguments) {
     std::vector<std::string_view> inputs;
     if (arguments.empty()) return inputs;
     inputs.emplace_back(arguments[0]);
-    if (!shellExpandsPatterns) return inputs;
     for (const std::string_view further : arguments.subspan(1))
         if (hdb::namesTextFile(further)) inputs.push_back(further);
     return inputs;

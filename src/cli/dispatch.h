@@ -19,10 +19,12 @@ enum class RunOutcome { succeeded, cancelled, failed };
 // Only the first argument after the program name counts.
 RunMode chooseMode(std::span<const char* const> arguments);
 
-// The names the single-file mode converts, in order: the first argument,
-// and, where the shell has expanded a pattern into many names, every
-// further argument that names a text file.
-std::vector<std::string_view> singleFileInputs(std::span<const char* const> arguments, bool shellExpandsPatterns);
+// The names the single-file mode converts, in order: the first argument and
+// every further argument that names a text file. Many names arrive at once
+// on both systems: on POSIX the shell expands a pattern such as *.txt before
+// the tool starts; on Windows Explorer passes every file dropped onto the
+// program or its shortcut, or sent to it with "Send to", as full paths.
+std::vector<std::string_view> singleFileInputs(std::span<const char* const> arguments);
 
 // A failure in a console window opened just for this run would vanish with
 // the window: then the run waits before it ends.

@@ -10,10 +10,6 @@ namespace foliant::process {
 // file-size limit must fail with EFBIG instead of killing the process.
 void prepare();
 
-// On POSIX a shell expands patterns such as *.txt into many names before
-// the tool starts; on Windows the pattern arrives as typed.
-bool shellExpandsPatterns();
-
 // POSIX: every signal whose default action ends the process and that a
 // handler can catch. Empty on Windows.
 std::span<const int> catchableEndingSignals();

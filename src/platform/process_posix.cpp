@@ -17,8 +17,6 @@ sigset_t maskBeforeHold;
 
 void prepare() { (void)std::signal(SIGXFSZ, SIG_IGN); }
 
-bool shellExpandsPatterns() { return true; }
-
 std::span<const int> catchableEndingSignals() { return ENDING_SIGNALS; }
 
 SignalsHeld::SignalsHeld() {

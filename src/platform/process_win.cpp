@@ -23,8 +23,6 @@ BOOL WINAPI waitWhileHeld(DWORD /*event*/) {
 
 void prepare() { (void)SetConsoleCtrlHandler(waitWhileHeld, TRUE); }
 
-bool shellExpandsPatterns() { return false; }
-
 std::span<const int> catchableEndingSignals() { return {}; }
 
 SignalsHeld::SignalsHeld() {

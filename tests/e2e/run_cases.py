@@ -192,23 +192,41 @@ CASES = [
          "b.hdb converted.\n", 0, {"b.hdb": Hdb("b.txt", b"b.txt")}),
     Case("empty text", ["empty.txt"], {"empty.txt": Text(b"")},
          "empty.hdb converted.\n", 0, {"empty.hdb": Hdb("empty.txt", b"empty.txt")}),
-    Case("extra arguments are ignored", ["a.txt", "b.txt", "all"], {"a.txt": Text(b"a"), "b.txt": Text(b"b")},
-         "a.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt")}, platforms=("windows",)),
-    # A POSIX shell expands a pattern such as *.txt before the tool starts:
-    # every further text name is converted, in order, each as a single file.
+    # Many names at once: a POSIX shell expands a pattern such as *.txt before
+    # the tool starts, and Explorer passes every file dropped onto foliant.exe
+    # or sent to it. Every further text name is converted, in order, each as a
+    # single file; the first failure ends the run.
+    Case("extra arguments: further texts converted, the rest ignored", ["a.txt", "b.txt", "all"],
+         {"a.txt": Text(b"a"), "b.txt": Text(b"b")}, "a.hdb converted.\nb.hdb converted.\n", 0,
+         {"a.hdb": Hdb("a.txt", b"a.txt"), "b.hdb": Hdb("b.txt", b"b.txt")}),
     Case("further text names are converted in order", ["b.txt", "a.txt", "C.TXT", "d.txt.bak"],
          {"a.txt": Text(b"a"), "b.txt": Text(BOOK), "C.TXT": Text(b"c"), "d.txt.bak": Text(b"d")},
          "b.hdb converted.\na.hdb converted.\nC.hdb converted.\nd.txt.hdb converted.\n", 0,
          {"a.hdb": Hdb("a.txt", b"a.txt"), "b.hdb": Hdb("b.txt", b"b.txt"), "C.hdb": Hdb("C.TXT", b"C.TXT"),
-          "d.txt.hdb": Hdb("d.txt.bak", b"d.txt.bak")}, platforms=("posix",)),
+          "d.txt.hdb": Hdb("d.txt.bak", b"d.txt.bak")}),
+    Case("three texts at once: a space, .TXT, an empty one", ["my book.txt", "NOTES.TXT", "empty.txt"],
+         {"my book.txt": Text(BOOK), "NOTES.TXT": Text(LINES), "empty.txt": Text(b"")},
+         "my book.hdb converted.\nNOTES.hdb converted.\nempty.hdb converted.\n", 0,
+         {"my book.hdb": Hdb("my book.txt", b"my book.txt"), "NOTES.hdb": Hdb("NOTES.TXT", b"NOTES.TXT"),
+          "empty.hdb": Hdb("empty.txt", b"empty.txt")}),
+    # As Explorer passes them: full paths ({scratch} is the case's folder as
+    # Z:\...), one past 260 characters, from a current folder that is not the
+    # texts'. The outputs land in the current one.
+    Case("three texts at once as full paths",
+         ["{scratch}\\dropped texts\\my book.txt", "{scratch}\\dropped texts\\NOTES.TXT",
+          "{scratch}\\dropped texts\\" + DEEP.replace("/", "\\") + "empty.txt"],
+         {"dropped texts/my book.txt": Text(BOOK), "dropped texts/NOTES.TXT": Text(LINES),
+          "dropped texts/" + DEEP + "empty.txt": Text(b"")},
+         "my book.hdb converted.\nNOTES.hdb converted.\nempty.hdb converted.\n", 0,
+         {"my book.hdb": Hdb("dropped texts/my book.txt", b"my book.txt"),
+          "NOTES.hdb": Hdb("dropped texts/NOTES.TXT", b"NOTES.TXT"),
+          "empty.hdb": Hdb("dropped texts/" + DEEP + "empty.txt", b"empty.txt")}, platforms=("windows",)),
     Case("a failure among further names stops the run", ["a.txt", "missing.txt", "c.txt"],
          {"a.txt": Text(b"a"), "c.txt": Text(b"c")},
-         "a.hdb converted.\nerror: file not found: missing.txt\r\n", 1, {"a.hdb": Hdb("a.txt", b"a.txt")},
-         platforms=("posix",)),
+         "a.hdb converted.\nerror: file not found: missing.txt\r\n", 1, {"a.hdb": Hdb("a.txt", b"a.txt")}),
     Case("further names without .txt are ignored", ["a.txt", "readme.md", "all", "x.Txt", "b.txt"],
          {"a.txt": Text(b"a"), "b.txt": Text(b"b"), "readme.md": Text(b"r"), "x.Txt": Text(b"x")},
-         "a.hdb converted.\nb.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt"), "b.hdb": Hdb("b.txt", b"b.txt")},
-         platforms=("posix",)),
+         "a.hdb converted.\nb.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt"), "b.hdb": Hdb("b.txt", b"b.txt")}),
     Case("the first argument alone chooses the mode", ["notes.md", "a.txt"],
          {"notes.md": Text(b"n"), "a.txt": Text(b"a")}, USAGE, 1),
     Case("notes.txt.bak", ["notes.txt.bak"], {"notes.txt.bak": Text(b"n")},
@@ -353,7 +371,7 @@ CASES = [
     Case("two inputs of one run, one output", ["x.txt.bak", "x.txt.old"],
          {"x.txt.bak": Text(BOOK), "x.txt.old": Text(LINES)},
          "x.txt.hdb converted.\nerror: output already written in this run: x.txt.hdb\r\n", 1,
-         {"x.txt.hdb": Hdb("x.txt.bak", b"x.txt.bak")}, platforms=("posix",)),
+         {"x.txt.hdb": Hdb("x.txt.bak", b"x.txt.bak")}),
     Case("replacing keeps the earlier output's permissions", ["a.txt"],
          {"a.txt": Text(BOOK), "a.hdb": Text(b"private", 0o600)}, "a.hdb converted.\n", 0,
          {"a.hdb": Hdb("a.txt", b"a.txt")}, platforms=("posix",), modes={"a.hdb": 0o600}),
@@ -615,13 +633,13 @@ def run_tool(command, case, scratch, platform):
                            FOLIANT_OPENER_SLEEP="15" if case.opener_sleeps else "0")
         if case.choosers is not None:
             environment.update(DISPLAY=":stand-in", PATH=install_choosers(case, scratch))
-    argv = command + case.args
+    argv = command + arguments(case, scratch, platform)
     if case.console and case.status != 0:
         # A failure in a console of its own waits for a key (own_terminal_cases.py
         # covers that); in cmd's console it ends at once.
         tool = harness.windows_path(command[-1])
         # Separate words: Wine quotes each as a Windows command line needs.
-        argv = command[:-1] + ["cmd", "/c", tool] + case.args
+        argv = command[:-1] + ["cmd", "/c", tool] + arguments(case, scratch, platform)
     if case.console:
         argv = ["script", "--quiet", "--return", "--command", shlex.join(argv), "/dev/null"]
     # A pipe that the tool may leave data in, so that what it read shows.
@@ -634,6 +652,13 @@ def run_tool(command, case, scratch, platform):
                                 **kwargs)
         result.unread = pipe.read()
     return result
+
+
+def arguments(case, scratch, platform):
+    """The case's arguments with {scratch} made the case folder's full path,
+    as the platform writes it (Z:\\... under Wine)."""
+    folder = harness.windows_path(scratch) if platform == "windows" else scratch
+    return [argument.replace("{scratch}", folder) for argument in case.args]
 
 
 def install_choosers(case, scratch):

@@ -258,7 +258,8 @@ class Wine:
 
 
 def shortcut_fields(data):
-    """Target, working folder and arguments of a shell link (.lnk) file."""
+    """Target, working folder ("" for none), arguments and icon ("path,index")
+    of a shell link (.lnk) file."""
     flags = struct.unpack_from("<I", data, 20)[0]
     position, target = 76, None
     if flags & 0x01:  # an item id list
@@ -268,14 +269,16 @@ def shortcut_fields(data):
         target = data[position + local_path:position + size].split(b"\0")[0].decode("latin-1")
         position += size
     fields = {}
-    for bit, name in ((0x04, "name"), (0x08, "relative path"), (0x10, "working folder"), (0x20, "arguments")):
+    for bit, name in ((0x04, "name"), (0x08, "relative path"), (0x10, "working folder"), (0x20, "arguments"),
+                      (0x40, "icon")):
         if flags & bit:
             count = struct.unpack_from("<H", data, position)[0]
             width = 2 if flags & 0x80 else 1
             text = data[position + 2:position + 2 + count * width]
             fields[name] = text.decode("utf-16-le" if width == 2 else "latin-1").rstrip("\0")
             position += 2 + count * width
-    return target, fields.get("working folder"), fields.get("arguments", "")
+    icon = f"{fields['icon']},{struct.unpack_from('<i', data, 56)[0]}" if "icon" in fields else None
+    return target, fields.get("working folder", ""), fields.get("arguments", ""), icon
 
 
 def listing(top):
@@ -287,16 +290,19 @@ def listing(top):
     return found - SYSTEM_FOLDERS
 
 
-def check_installed(wine, version, folder, documents, shortcut):
+def check_installed(wine, version, folder, documents, shortcut, send_to):
     problems = []
     tool = folder + "\\foliant.exe"
-    if not os.path.isfile(wine.unix_path(shortcut)):
-        problems.append(f"no Start menu shortcut {shortcut}")
-    else:
-        with open(wine.unix_path(shortcut), "rb") as f:
+    # The Start menu's starts the interactive mode in Documents. Send to's
+    # names no working folder: Explorer starts foliant in the texts' folder.
+    for what, path, working_folder in (("Start menu shortcut", shortcut, documents), ("Send to shortcut", send_to, "")):
+        if not os.path.isfile(wine.unix_path(path)):
+            problems.append(f"no {what} {path}")
+            continue
+        with open(wine.unix_path(path), "rb") as f:
             fields = shortcut_fields(f.read())
-        if fields != (tool, documents, ""):
-            problems.append(f"the shortcut (target, working folder, arguments) is {fields}")
+        if fields != (tool, working_folder, "", tool + ",0"):
+            problems.append(f"the {what} (target, working folder, arguments, icon) is {fields}")
 
     if not os.path.isfile(wine.unix_path(folder + "\\LICENSE.txt")):
         problems.append("no LICENSE.txt in the install folder")
@@ -315,7 +321,7 @@ def check_installed(wine, version, folder, documents, shortcut):
 
 
 def check_installer_cycle(wine, setup, sample, work, version, case, places):
-    profile, folder, documents, shortcut = places
+    profile, folder, documents, shortcut, send_to = places
     what, before, after, on_path = case
     before = before and before.format(folder=folder)
     after = after.format(folder=folder)
@@ -329,7 +335,7 @@ def check_installer_cycle(wine, setup, sample, work, version, case, places):
         return [f"{what}: the installer (status {installed.returncode}) put no foliant.exe in {folder}"]
     command = ["cmd", "/c", "foliant"] if on_path else [tool]
     problems = check_converts(wine.emulator + command, sample, work, b"book.hdb converted.\r\n", wine.env)
-    problems += check_installed(wine, version, folder, documents, shortcut)
+    problems += check_installed(wine, version, folder, documents, shortcut, send_to)
     path = (wine.user_key("Environment") or {}).get("Path")
     if path != after:
         problems.append(f"Path after installing: {path!r}")
@@ -339,6 +345,8 @@ def check_installer_cycle(wine, setup, sample, work, version, case, places):
     wine.wait()
     if removed.returncode or not harness.poll(lambda: not os.path.exists(wine.unix_path(folder)), 60):
         problems.append(f"the uninstaller (status {removed.returncode}) left {folder}")
+    if os.path.exists(wine.unix_path(send_to)):
+        problems.append("the Send to shortcut is left")
     files_after, keys_after = listing(wine.unix_path(profile)), wine.user_keys()
     if files_after != files_before:
         problems.append(f"files left {sorted(files_after - files_before)}, lost {sorted(files_before - files_after)}")
@@ -382,7 +390,8 @@ def check_installer(packages, sample, work, emulator, version, ca=None):
     folders = {name: value.replace("%USERPROFILE%", profile)
                for name, value in (wine.user_key(SHELL_FOLDERS_KEY) or {}).items()}
     places = (profile, folders.get("Local AppData", "") + r"\Programs\foliant", folders.get("Personal"),
-              folders.get("Programs", "") + r"\foliant.lnk")
+              folders.get("Programs", "") + r"\foliant.lnk",
+              folders.get("SendTo", "") + r"\foliant (convert to HDB).lnk")
     for case in PATH_CASES:
         problems += check_installer_cycle(wine, setup, sample, work, version, case, places)
     if ca:
