@@ -1,4 +1,5 @@
 #include "cli/dispatch.h"
+#include "cli/exit_status.h"
 
 #include <gtest/gtest.h>
 
@@ -57,18 +58,18 @@ TEST(Dispatch, SingleFileInputs) {
 TEST(Dispatch, WaitsBeforeClosingOnlyAfterAFailureInItsOwnConsole) {
     const struct {
         unsigned processCount;
-        RunOutcome outcome;
+        Outcome outcome;
         bool streamsRedirected;
         bool waits;
     } cases[] = {
-        {1, RunOutcome::failed, false, true},
-        {1, RunOutcome::cancelled, false, false},
-        {1, RunOutcome::succeeded, false, false},
-        {1, RunOutcome::failed, true, false},   // a script reads the message, no one presses a key
-        {2, RunOutcome::failed, false, false},  // cmd, PowerShell or a shell shares the console
-        {3, RunOutcome::failed, false, false},
-        {0, RunOutcome::failed, false, false},  // no console at all
-        {0, RunOutcome::failed, true, false},
+        {1, Outcome::failed, false, true},
+        {1, Outcome::cancelled, false, false},
+        {1, Outcome::succeeded, false, false},
+        {1, Outcome::failed, true, false},   // a script reads the message, no one presses a key
+        {2, Outcome::failed, false, false},  // cmd, PowerShell or a shell shares the console
+        {3, Outcome::failed, false, false},
+        {0, Outcome::failed, false, false},  // no console at all
+        {0, Outcome::failed, true, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(waitsBeforeClosing(console::ConsoleUse{c.processCount, c.streamsRedirected}, c.outcome), c.waits)
@@ -77,9 +78,9 @@ TEST(Dispatch, WaitsBeforeClosingOnlyAfterAFailureInItsOwnConsole) {
 }
 
 TEST(Dispatch, ACancelEndsWithTheFailureStatus) {
-    EXPECT_EQ(exitStatusOf(RunOutcome::succeeded), ExitStatus::success);
-    EXPECT_EQ(exitStatusOf(RunOutcome::cancelled), ExitStatus::failure);
-    EXPECT_EQ(exitStatusOf(RunOutcome::failed), ExitStatus::failure);
+    EXPECT_EQ(exitStatusOf(Outcome::succeeded), 0);
+    EXPECT_EQ(exitStatusOf(Outcome::cancelled), 1);
+    EXPECT_EQ(exitStatusOf(Outcome::failed), 1);
 }
 
 }  // namespace

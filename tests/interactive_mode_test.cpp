@@ -25,18 +25,18 @@ protected:
 
 TEST_F(InteractiveModeTest, ChosenFileIsConvertedThenOpened) {
     write("notes.doc", {'n', 'o'});  // no name test in this mode
-    InteractiveOutcome outcome{};
+    Outcome outcome{};
     const std::string printed = printedBy([&] { outcome = runInteractiveMode(standIn("notes.doc")); });
-    EXPECT_EQ(outcome, InteractiveOutcome::converted);
+    EXPECT_EQ(outcome, Outcome::succeeded);
     EXPECT_EQ(printed, "notes.hdb converted.\n");
     EXPECT_EQ(opened, std::vector<std::string>{"notes.hdb"});
     EXPECT_EQ(read("notes.hdb").size(), 92u + 32 + 17 + 1 + 2);
 }
 
 TEST_F(InteractiveModeTest, CancelPrintsNothingAndOpensNothing) {
-    InteractiveOutcome outcome{};
+    Outcome outcome{};
     EXPECT_EQ(printedBy([&] { outcome = runInteractiveMode(standIn("")); }), "");
-    EXPECT_EQ(outcome, InteractiveOutcome::cancelled);
+    EXPECT_EQ(outcome, Outcome::cancelled);
     EXPECT_TRUE(opened.empty());
 }
 
@@ -49,9 +49,9 @@ TEST_F(InteractiveModeTest, FailureOpensNothing) {
         {standIn("", desktop::Choice::unavailable), "error: no file chooser could be shown\r\n"},
     };
     for (const auto& c : cases) {
-        InteractiveOutcome outcome{};
+        Outcome outcome{};
         EXPECT_EQ(printedBy([&] { outcome = runInteractiveMode(c.desktop); }), c.printed);
-        EXPECT_EQ(outcome, InteractiveOutcome::failed);
+        EXPECT_EQ(outcome, Outcome::failed);
     }
     EXPECT_TRUE(opened.empty());
 }

@@ -11,13 +11,13 @@
 
 namespace foliant::cli {
 
-ExitStatus runBatchMode() {
+Outcome runBatchMode() {
     // The whole listing is read first, so files this run creates are never
     // taken by it.
     std::vector<std::string> names;
     if (!fs::listCurrentDirectory(names)) {
         console::print("error: cannot list the current directory\r\n");
-        return ExitStatus::failure;
+        return Outcome::failed;
     }
     hdb::Session session(names);
     for (const std::string& name : names) {
@@ -26,9 +26,9 @@ ExitStatus runBatchMode() {
         // wrapped copy of itself.
         if (!hdb::namesTextFile(name) || hdb::endsWithHdb(name)) continue;
         std::string output;
-        if (!session.convertEntry(name, output)) return ExitStatus::failure;
+        if (!session.convertEntry(name, output)) return Outcome::failed;
     }
-    return session.finish() ? ExitStatus::success : ExitStatus::failure;
+    return session.finish() ? Outcome::succeeded : Outcome::failed;
 }
 
 }  // namespace foliant::cli

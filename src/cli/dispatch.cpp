@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/batch_mode.h"
+#include "cli/exit_status.h"
 #include "cli/usage.h"
 #include "gui/interactive_mode.h"
 #include "hdb/converter.h"
@@ -13,22 +14,13 @@ namespace foliant::cli {
 
 namespace {
 
-RunOutcome runSingleFileMode(std::span<const char* const> arguments) {
+Outcome runSingleFileMode(std::span<const char* const> arguments) {
     hdb::Session session;
     for (const std::string_view input : singleFileInputs(arguments)) {
         std::string output;
-        if (!session.convertFile(std::string(input), output)) return RunOutcome::failed;
+        if (!session.convertFile(std::string(input), output)) return Outcome::failed;
     }
-    return session.finish() ? RunOutcome::succeeded : RunOutcome::failed;
-}
-
-RunOutcome runInteractiveMode() {
-    switch (gui::runInteractiveMode()) {
-        case gui::InteractiveOutcome::converted: return RunOutcome::succeeded;
-        case gui::InteractiveOutcome::cancelled: return RunOutcome::cancelled;
-        case gui::InteractiveOutcome::failed: return RunOutcome::failed;
-    }
-    return RunOutcome::failed;
+    return session.finish() ? Outcome::succeeded : Outcome::failed;
 }
 
 }  // namespace
@@ -50,26 +42,22 @@ std::vector<std::string_view> singleFileInputs(std::span<const char* const> argu
     return inputs;
 }
 
-bool waitsBeforeClosing(const console::ConsoleUse& console, RunOutcome outcome) {
-    return outcome == RunOutcome::failed && console.processCount == 1 && !console.streamsRedirected;
+bool waitsBeforeClosing(const console::ConsoleUse& console, Outcome outcome) {
+    return outcome == Outcome::failed && console.processCount == 1 && !console.streamsRedirected;
 }
 
-ExitStatus exitStatusOf(RunOutcome outcome) {
-    return outcome == RunOutcome::succeeded ? ExitStatus::success : ExitStatus::failure;
-}
-
-RunOutcome runMode(std::span<const char* const> arguments) {
+Outcome runMode(std::span<const char* const> arguments) {
     switch (chooseMode(arguments)) {
-        case RunMode::usage: printUsage(); return RunOutcome::failed;
-        case RunMode::interactive: return runInteractiveMode();
+        case RunMode::usage: printUsage(); return Outcome::failed;
+        case RunMode::interactive: return gui::runInteractiveMode();
         case RunMode::singleFile: return runSingleFileMode(arguments);
-        case RunMode::batch: return runBatchMode() == ExitStatus::success ? RunOutcome::succeeded : RunOutcome::failed;
+        case RunMode::batch: return runBatchMode();
     }
-    return RunOutcome::failed;
+    return Outcome::failed;
 }
 
-ExitStatus run(std::span<const char* const> arguments) {
-    RunOutcome outcome = RunOutcome::failed;
+int run(std::span<const char* const> arguments) {
+    Outcome outcome = Outcome::failed;
     try {
         outcome = runMode(arguments);
     } catch (const std::bad_alloc&) {

@@ -5,16 +5,12 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/exit_status.h"
+#include "hdb/outcome.h"
 #include "platform/console.h"
 
 namespace foliant::cli {
 
 enum class RunMode { usage, interactive, singleFile, batch };
-
-// How a run ended: a cancel ends with the failure status too, but is no
-// failure the user has to read about.
-enum class RunOutcome { succeeded, cancelled, failed };
 
 // Only the first argument after the program name counts.
 RunMode chooseMode(std::span<const char* const> arguments);
@@ -28,14 +24,12 @@ std::vector<std::string_view> singleFileInputs(std::span<const char* const> argu
 
 // A failure in a console window opened just for this run would vanish with
 // the window: then the run waits before it ends.
-bool waitsBeforeClosing(const console::ConsoleUse& console, RunOutcome outcome);
-
-ExitStatus exitStatusOf(RunOutcome outcome);
+bool waitsBeforeClosing(const console::ConsoleUse& console, Outcome outcome);
 
 // Runs the mode the arguments choose; `arguments` excludes the program name.
-RunOutcome runMode(std::span<const char* const> arguments);
+Outcome runMode(std::span<const char* const> arguments);
 
-// runMode, then the wait a failure may need, then the exit status.
-ExitStatus run(std::span<const char* const> arguments);
+// runMode, then the wait a failure may need; returns the exit status.
+int run(std::span<const char* const> arguments);
 
 }  // namespace foliant::cli

@@ -1,12 +1,12 @@
+// The one place an outcome becomes the process's exit status.
 #pragma once
+
+#include "hdb/outcome.h"
 
 namespace foliant::cli {
 
-// The process's exit status: every failure, a cancel and the usage text end
-// with 1, because callers and scripts rely on no other value.
-enum class ExitStatus : int {
-    success = 0,
-    failure = 1,
-};
+// Every failure, a cancel and the usage text end with 1, because callers and
+// scripts rely on no other value.
+constexpr int exitStatusOf(Outcome outcome) { return outcome == Outcome::succeeded ? 0 : 1; }
 
 }  // namespace foliant::cli

@@ -6,5 +6,5 @@
 int main(int argc, char** argv) {
     foliant::process::prepare();
     const std::span<const char* const> arguments(argv, static_cast<std::size_t>(argc));
-    return static_cast<int>(foliant::cli::run(arguments.subspan(arguments.empty() ? 0 : 1)));
+    return foliant::cli::run(arguments.subspan(arguments.empty() ? 0 : 1));
 }

@@ -21,5 +21,5 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<const char*> arguments;
     arguments.reserve(names.size());
     for (const std::string& name : names) arguments.push_back(name.c_str());
-    return static_cast<int>(foliant::cli::run(std::span<const char* const>(arguments)));
+    return foliant::cli::run(std::span<const char* const>(arguments));
 }

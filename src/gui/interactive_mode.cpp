@@ -6,23 +6,23 @@
 
 namespace foliant::gui {
 
-InteractiveOutcome runInteractiveMode(const Desktop& desktop) {
+Outcome runInteractiveMode(const Desktop& desktop) {
     const desktop::Choice choice = desktop.askForFileName();
     switch (choice.kind) {
         case desktop::Choice::chosen: break;
-        case desktop::Choice::cancelled: return InteractiveOutcome::cancelled;
+        case desktop::Choice::cancelled: return Outcome::cancelled;
         case desktop::Choice::unavailable:
             console::print("error: no file chooser could be shown\r\n");
-            return InteractiveOutcome::failed;
+            return Outcome::failed;
     }
     hdb::Session session;
     std::string output;
-    if (!session.convertFile(choice.path, output) || !session.finish()) return InteractiveOutcome::failed;
+    if (!session.convertFile(choice.path, output) || !session.finish()) return Outcome::failed;
     desktop.open(output);
-    return InteractiveOutcome::converted;
+    return Outcome::succeeded;
 }
 
-InteractiveOutcome runInteractiveMode() {
+Outcome runInteractiveMode() {
     return runInteractiveMode(Desktop{desktop::askForFileName, desktop::openWithAssociatedProgram});
 }
 
