@@ -182,6 +182,9 @@ KDIALOG_ARGS = ["--title", TITLE, "--getopenfilename", "{scratch}",
 # than a name may have.
 TOO_LONG_FOR_OUTPUT = "n" * 247 + ".txt5"
 TWO_CHUNKS = text(300_000)  # the text is read in two parts
+FORGED = "b\nfake.hdb converted.\nc.txt"
+CONTROL_FOLDER = {FORGED: Text(BOOK), "\x1b[31mred.txt": Text(LINES), 'q"\x01.txt': Text(b"q"),
+                  "back\\slash\t.txt": Text(b"b"), 'plain "quote" \\ only.txt': Text(b"p")}
 
 CASES = [
     Case("converts a text", ["book.txt"], {"book.txt": Text(BOOK)},
@@ -364,6 +367,23 @@ CASES = [
     Case("a text that shrinks after it was measured", ["short.txt"],
          {"short.txt": Text(TWO_CHUNKS), "short.hdb": Text(b"old")}, "error: file not read: short.txt\r\n", 1,
          fault=Fault(READ_CALLS, "retval=0", on="short.txt", nth=2)),
+    # A name with a control byte is shown quoted, with C escapes, so that it
+    # can neither forge a line nor drive the terminal; the header keeps its
+    # bytes. Windows allows no such byte in a name.
+    Case("a newline in a name cannot forge a line", [FORGED], {FORGED: Text(BOOK)},
+         '"b\\nfake.hdb converted.\\nc.hdb" converted.\n', 0,
+         {"b\nfake.hdb converted.\nc.hdb": Hdb(FORGED, FORGED.encode())}, platforms=("posix",)),
+    Case("an escape sequence in a name is shown escaped", ["\x1b[2Jclear.txt"], {"\x1b[2Jclear.txt": Text(b"e")},
+         '"\\033[2Jclear.hdb" converted.\n', 0, {"\x1b[2Jclear.hdb": Hdb("\x1b[2Jclear.txt", b"\x1b[2Jclear.txt")},
+         platforms=("posix",)),
+    Case("a quote and a control byte in a name", ['say "hi"\a.txt'], {'say "hi"\a.txt': Text(b"q")},
+         '"say \\"hi\\"\\a.hdb" converted.\n', 0, {'say "hi"\a.hdb': Hdb('say "hi"\a.txt', b'say "hi"\a.txt')},
+         platforms=("posix",)),
+    Case("a missing name with control bytes", ["gone\x1b]0;x\x07\\.txt"], {},
+         'error: file not found: "gone\\033]0;x\\a\\\\.txt"\r\n', 1, platforms=("posix",)),
+    Case("all with control bytes in names", ["all"], CONTROL_FOLDER, batch=True, platforms=("posix",)),
+    Case("all stops at a folder whose name holds a control byte", ["all"],
+         {**CONTROL_FOLDER, "old\x7f\t.txt": Folder()}, batch=True, platforms=("posix",)),
     # "all": every entry whose name contains .txt or .TXT, in listing order.
     Case("all in a mixed folder", ["all"], MIXED_FOLDER, batch=True),
     Case("all a second time changes nothing", ["all"], MIXED_FOLDER, batch=True, runs=2),
@@ -808,6 +828,18 @@ def output_name(name, platform):
     return os.fsdecode((raw[:-4] if len(raw) >= 4 and raw[-4:-3] == b"." else raw) + b".hdb")
 
 
+C_ESCAPES = {"\a": "\\a", "\b": "\\b", "\t": "\\t", "\n": "\\n", "\v": "\\v", "\f": "\\f", "\r": "\\r",
+             '"': '\\"', "\\": "\\\\"}
+
+
+def shown(name):
+    """A name as the messages show it: as it is, or, when it holds a control
+    character, quoted with C escapes (octal for those without a letter)."""
+    if not any(c < " " or c == "\x7f" for c in name):
+        return name
+    return '"' + "".join(C_ESCAPES.get(c) or (f"\\{ord(c):03o}" if c < " " or c == "\x7f" else c) for c in name) + '"'
+
+
 def expect_batch(case, order, platform):
     """What "all" must do with the entries in this order."""
     stdout, after = "", {}
@@ -816,13 +848,13 @@ def expect_batch(case, order, platform):
             continue
         entry = case.files.get(name)
         if isinstance(entry, Folder) or (isinstance(entry, Text) and entry.mode & 0o444 == 0):
-            return replace(case, stdout=stdout + f"error: file not found: {name}\r\n", status=1, after=after)
+            return replace(case, stdout=stdout + f"error: file not found: {shown(name)}\r\n", status=1, after=after)
         output = output_name(name, platform)
         # A name Windows takes for one already written in this run is that file.
         if any(output == earlier or (platform == "windows" and output.lower() == earlier.lower()) for earlier in after):
-            return replace(case, stdout=stdout + f"error: output already written in this run: {output}\r\n", status=1,
-                           after=after)
-        stdout += f"{output} converted.\n"
+            return replace(case, stdout=stdout + f"error: output already written in this run: {shown(output)}\r\n",
+                           status=1, after=after)
+        stdout += f"{shown(output)} converted.\n"
         after[output] = Hdb(name, expected_header_name(name, platform, case.code_page))
     return replace(case, stdout=stdout, status=0, after=after)
 
@@ -873,7 +905,7 @@ def main():
             results = list(pool.map(lambda c: run_case(command, c, options.platform, work), cases))
     report = harness.Report()
     for case, problems in zip(cases, results):
-        report.case(f"{case.name} ({shlex.join(case.args)})" if problems else case.name, problems)
+        report.case(f"{case.name} ({shown(shlex.join(case.args))})" if problems else case.name, problems)
     return report.close()
 
 
