@@ -646,10 +646,11 @@ def run_tool(command, case, scratch, platform):
         kwargs.update(user=NOBODY, group=NOBODY, extra_groups=[])
         if platform == "windows":
             kwargs["env"] = nobody_wine_environment(command[:-1])
-    if case.fault:
+    if case.fault or case.grows:
         # The sanitizers' leak check cannot run under ptrace; the other checks can.
         environment = kwargs.setdefault("env", dict(os.environ))
         environment["ASAN_OPTIONS"] = ":".join(filter(None, [environment.get("ASAN_OPTIONS"), "detect_leaks=0"]))
+    if case.fault:
         command = fault_injection(case.fault, command, case, scratch, environment) + command
     if case.grows:
         # Held for seconds at the first read of the text, while it grows.
