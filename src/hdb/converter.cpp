@@ -7,6 +7,7 @@
 
 #include "hdb/file_names.h"
 #include "hdb/hdb_format.h"
+#include "hdb/printable_name.h"
 #include "platform/console.h"
 #include "platform/directory_listing.h"
 #include "platform/file_system.h"
@@ -29,7 +30,7 @@ void report(std::string_view message) { console::print(message); }
 // `format` holds one "%s", which stands for `name`.
 void report(std::string_view format, const std::string& name) {
     const std::size_t at = format.find("%s");
-    console::print(std::string(format.substr(0, at)) + name + std::string(format.substr(at + 2)));
+    console::print(std::string(format.substr(0, at)) + printableName(name) + std::string(format.substr(at + 2)));
 }
 
 enum class StreamResult { done, readFailed, writeFailed };

@@ -15,6 +15,7 @@ import os
 import shutil
 import subprocess
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
@@ -220,6 +221,52 @@ def cases_on(kind, tool, folder):
     yield "a full disk", problems + folder_problems(folder, {"a.txt": big, "filler": None})
 
 
+def run_problems(ran, stdout, stderr, outputs):
+    """What is untrue in one of several runs of "all" over the same texts:
+    each output is announced once, and the run ends with 0 having announced
+    them all, or with a message that holds for it."""
+    lines = stdout.decode(errors="replace").splitlines(keepends=True)
+    announced = [line.removesuffix(" converted.\n") for line in lines if line.endswith(" converted.\n")]
+    problems = [f"stderr {stderr[-300:]!r}"] if stderr else []
+    if len(set(announced)) != len(announced) or not set(announced) <= outputs:
+        problems.append(f"announced {announced}")
+    rest = lines[len(announced):]
+    if ran.returncode == 0 and (rest or set(announced) != outputs):
+        problems.append(f"status 0 after {len(announced)} of {len(outputs)} outputs, then {rest!r}")
+    elif ran.returncode != 0:
+        # Its own output, written earlier in the run, is the one message here that can be true.
+        said = rest[0].removeprefix("error: output already written in this run: ").removesuffix("\r\n") if rest else ""
+        if ran.returncode != 1 or len(rest) != 1 or said not in announced:
+            problems.append(f"status {ran.returncode}, {rest!r} after {len(announced)} outputs")
+    return problems, set(announced)
+
+
+def concurrent_problems(tool, work, runs=3, texts=300, rounds=5, seconds=20):
+    """Three runs of "all" at once in one folder of small texts on ext4,
+    repeated (while time allows) until one goes wrong: each run must say
+    only what is true, and every output left must be whole."""
+    files = {f"t{i:03}.txt": text(100 + i, i) for i in range(texts)}
+    outputs = {name.removesuffix(".txt") + ".hdb" for name in files}
+    deadline = time.monotonic() + seconds
+    with Mounted(FILE_SYSTEMS[0], os.path.join(work, "disk.img"), os.path.join(work, "disk")) as folder:
+        for round_ in range(1, rounds + 1):
+            clear(folder)
+            put(folder, files)
+            started = [subprocess.Popen([tool, "all"], cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE) for _ in range(runs)]
+            problems, announced = [], set()
+            for number, ran in enumerate(started, 1):
+                stdout, stderr = ran.communicate(timeout=300)
+                found, said = run_problems(ran, stdout, stderr, outputs)
+                problems += [f"round {round_}, run {number}: {problem}" for problem in found]
+                announced |= said
+            expected = {**files, **{name: files[name.removesuffix(".hdb") + ".txt"] for name in announced}}
+            problems += [f"round {round_}: {problem}" for problem in folder_problems(folder, expected)]
+            if problems or time.monotonic() > deadline:
+                return problems
+    return []
+
+
 # The disk images of the power cuts lie on a file system of their own, which
 # is frozen while an image is copied: the copy is the disk at one instant,
 # whatever the file system on it goes on writing in the background.
@@ -301,6 +348,8 @@ def main():
                     report.case(f"{kind.name}: a power cut", power_cut_problems(kind, options.tool, work))
             except (RuntimeError, subprocess.SubprocessError) as error:
                 report.case(f"{kind.name}: mounted", [str(error)])
+    with harness.scratch("foliant-concurrent-") as work:
+        report.case("ext4: three runs of all at once", concurrent_problems(options.tool, work))
     return report.close()
 
 

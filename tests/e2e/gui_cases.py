@@ -24,10 +24,23 @@ UNASKED_ANSWER = b"a.txt\n"  # on standard input; only a terminal question would
 TITLES = {"posix": "Open a text file to convert", "windows": "Open"}
 # A name that Windows' ANSI code page 1252 cannot hold.
 UNICODE_NAME = "日本 Ωmega"
+# Seconds a dialog has to appear. Wine's first window in a prefix also
+# starts its desktop process and fills caches, which takes far longer on a
+# busy machine; a tool that ends without a window fails at once either way.
+WINDOW_SECONDS = 30
+FIRST_WINE_WINDOW_SECONDS = 180
+
+
+class NoWindow(Exception):
+    pass
 
 
 class Display:
     """An Xvfb server on a display number it picks itself."""
+
+    def __init__(self, first_window_seconds=WINDOW_SECONDS):
+        self.first_window_seconds = first_window_seconds
+        self.windows_found = 0
 
     def __enter__(self):
         read_end, write_end = os.pipe()
@@ -47,9 +60,15 @@ class Display:
         return harness.run(["xdotool", *args], env=dict(os.environ, DISPLAY=self.name), text=True,
                            timeout=30).stdout
 
-    def wait_for_window(self, *search):
-        windows = harness.poll(lambda: self.xdotool("search", "--onlyvisible", *search).split(), 30,
-                               f"a window {search}")
+    def wait_for_window(self, tool, *search):
+        """The window `search` finds, once `tool` shows it."""
+        def found():
+            if tool.poll() is not None:
+                raise NoWindow(f"the tool ended with status {tool.returncode} before a window {search} appeared")
+            return self.xdotool("search", "--onlyvisible", *search).split()
+        seconds = WINDOW_SECONDS if self.windows_found else self.first_window_seconds
+        windows = harness.poll(found, seconds, f"a window {search} ({seconds} s)")
+        self.windows_found += 1
         window = windows[-1]
         self.xdotool("windowfocus", "--sync", window)
         return window
@@ -106,7 +125,7 @@ def run_case(display, command, environment, scratch, answer, platform):
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         try:
             search = ("--name", "^Open$") if platform == "windows" else ("--class", "zenity")
-            window = display.wait_for_window(*search)
+            window = display.wait_for_window(tool, *search)
             title = display.xdotool("getwindowname", window).rstrip("\n")
             if answer is None:
                 display.xdotool("key", "Escape")
@@ -212,7 +231,7 @@ def tried_case(display, options, environment, scratch, log, name, typed, expecte
                 problems.append(f"standard input read, {unread!r} left of {UNASKED_ANSWER!r}")
             if expected is None and sorted(os.listdir(scratch)) != before:
                 problems.append(f"files changed: {before} became {sorted(os.listdir(scratch))}")
-        except (TimeoutError, subprocess.TimeoutExpired) as error:
+        except (TimeoutError, subprocess.TimeoutExpired, NoWindow) as error:
             problems = [str(error)]
         if not problems:
             break
@@ -222,7 +241,8 @@ def tried_case(display, options, environment, scratch, log, name, typed, expecte
 def main():
     options = harness.parser().parse_args()
     report = harness.Report()
-    with harness.scratch("foliant-gui-") as work, Display() as display:
+    first_window = FIRST_WINE_WINDOW_SECONDS if options.platform == "windows" else WINDOW_SECONDS
+    with harness.scratch("foliant-gui-") as work, Display(first_window) as display:
         log = os.path.join(work, "opened.log")
         environment = {name: value for name, value in os.environ.items() if name != "WAYLAND_DISPLAY"}
         environment["DISPLAY"] = display.name

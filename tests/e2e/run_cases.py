@@ -93,6 +93,15 @@ class Fault:
     nth: int = 1  # the calls before the nth such call succeed
 
 
+@dataclass
+class Growth:
+    """`data` is appended to the text `name` while the run is held, by
+    strace, at its first read of it: after the text was measured, before a
+    byte of it was read."""
+    name: str
+    data: bytes
+
+
 # What a file is expected to be after a run.
 @dataclass
 class Hdb:
@@ -147,6 +156,11 @@ class Case:
     null_input: bool = False  # standard input is the null device, which can answer nothing
     modes: dict = field(default_factory=dict)  # permission bits files must have afterwards (POSIX)
     data_limit: int = 0  # bytes of data the tool may allocate (POSIX; not under the sanitizers)
+    # Owners (uid, gid) set before the run, and those files must have after
+    # it (POSIX; the case needs root and is left out without it).
+    owners: dict = field(default_factory=dict)
+    owners_after: dict = field(default_factory=dict)
+    grows: "Growth" = None  # a text that grows while it is read (POSIX)
 
 
 def text(size, seed=1):
@@ -182,6 +196,9 @@ KDIALOG_ARGS = ["--title", TITLE, "--getopenfilename", "{scratch}",
 # than a name may have.
 TOO_LONG_FOR_OUTPUT = "n" * 247 + ".txt5"
 TWO_CHUNKS = text(300_000)  # the text is read in two parts
+FORGED = "b\nfake.hdb converted.\nc.txt"
+CONTROL_FOLDER = {FORGED: Text(BOOK), "\x1b[31mred.txt": Text(LINES), 'q"\x01.txt': Text(b"q"),
+                  "back\\slash\t.txt": Text(b"b"), 'plain "quote" \\ only.txt': Text(b"p")}
 
 CASES = [
     Case("converts a text", ["book.txt"], {"book.txt": Text(BOOK)},
@@ -382,6 +399,47 @@ CASES = [
     Case("a text that shrinks after it was measured", ["short.txt"],
          {"short.txt": Text(TWO_CHUNKS), "short.hdb": Text(b"old")}, "error: file not read: short.txt\r\n", 1,
          fault=Fault(READ_CALLS, "retval=0", on="short.txt", nth=2)),
+    # A name with a control byte is shown quoted, with C escapes, so that it
+    # can neither forge a line nor drive the terminal; the header keeps its
+    # bytes. Windows allows no such byte in a name.
+    Case("a newline in a name cannot forge a line", [FORGED], {FORGED: Text(BOOK)},
+         '"b\\nfake.hdb converted.\\nc.hdb" converted.\n', 0,
+         {"b\nfake.hdb converted.\nc.hdb": Hdb(FORGED, FORGED.encode())}, platforms=("posix",)),
+    Case("an escape sequence in a name is shown escaped", ["\x1b[2Jclear.txt"], {"\x1b[2Jclear.txt": Text(b"e")},
+         '"\\033[2Jclear.hdb" converted.\n', 0, {"\x1b[2Jclear.hdb": Hdb("\x1b[2Jclear.txt", b"\x1b[2Jclear.txt")},
+         platforms=("posix",)),
+    Case("a quote and a control byte in a name", ['say "hi"\a.txt'], {'say "hi"\a.txt': Text(b"q")},
+         '"say \\"hi\\"\\a.hdb" converted.\n', 0, {'say "hi"\a.hdb': Hdb('say "hi"\a.txt', b'say "hi"\a.txt')},
+         platforms=("posix",)),
+    Case("a missing name with control bytes", ["gone\x1b]0;x\x07\\.txt"], {},
+         'error: file not found: "gone\\033]0;x\\a\\\\.txt"\r\n', 1, platforms=("posix",)),
+    Case("all with control bytes in names", ["all"], CONTROL_FOLDER, batch=True, platforms=("posix",)),
+    Case("all stops at a folder whose name holds a control byte", ["all"],
+         {**CONTROL_FOLDER, "old\x7f\t.txt": Folder()}, batch=True, platforms=("posix",)),
+    # Mends: what a replacement keeps, and what the sweep leaves.
+    Case("replacing keeps no setuid or setgid bit", ["x.txt"],
+         {"x.txt": Text(BOOK), "x.hdb": Text(b"old", 0o6755)}, "x.hdb converted.\n", 0,
+         {"x.hdb": Hdb("x.txt", b"x.txt")}, platforms=("posix",), owners={"x.hdb": (NOBODY, NOBODY)},
+         modes={"x.hdb": 0o755}, owners_after={"x.hdb": (0, NOBODY)}),
+    Case("replacing keeps the group", ["g.txt"], {"g.txt": Text(BOOK), "g.hdb": Text(b"old", 0o640)},
+         "g.hdb converted.\n", 0, {"g.hdb": Hdb("g.txt", b"g.txt")}, platforms=("posix",),
+         owners={"g.hdb": (0, NOBODY)}, modes={"g.hdb": 0o640}, owners_after={"g.hdb": (0, NOBODY)}),
+    Case("the sweep leaves a FIFO and a folder of a temporary name alone", ["a.txt"],
+         {"a.txt": Text(BOOK), ".foliant-0123456789ab.tmp": Fifo(),
+          ".foliant-ba9876543210.tmp/inside.txt": Text(b"not debris")},
+         "a.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt")}, platforms=("posix",)),
+    # Mends: a text that does not hold what was measured.
+    Case("a text that reports size 0 but holds bytes", ["p.txt"], {"p.txt": SymLink("/proc/sys/kernel/ostype")},
+         "error: file not read: p.txt\r\n", 1, platforms=("posix",)),
+    Case("a text that grows while it is read", ["grow.txt"],
+         {"grow.txt": Text(BOOK), "grow.hdb": Text(b"old")}, "error: file not read: grow.txt\r\n", 1,
+         platforms=("posix",), grows=Growth("grow.txt", b"appended while read\n")),
+    # Windows takes a trailing dot or space off a name it is given; a name
+    # that "all" listed is that entry, whatever it ends in.
+    Case("all with a trailing dot", ["all"], {"e.txt": Text(BOOK), "e.txt.": Text(LINES)}, batch=True,
+         platforms=("windows",)),
+    Case("all with a trailing space", ["all"], {"f.txt": Text(BOOK), "f.txt ": Text(LINES)}, batch=True,
+         platforms=("windows",)),
     # "all": every entry whose name contains .txt or .TXT, in listing order.
     Case("all in a mixed folder", ["all"], MIXED_FOLDER, batch=True),
     Case("all a second time changes nothing", ["all"], MIXED_FOLDER, batch=True, runs=2),
@@ -606,11 +664,17 @@ def run_tool(command, case, scratch, platform):
         kwargs.update(user=NOBODY, group=NOBODY, extra_groups=[])
         if platform == "windows":
             kwargs["env"] = nobody_wine_environment(command[:-1])
-    if case.fault:
+    if case.fault or case.grows:
         # The sanitizers' leak check cannot run under ptrace; the other checks can.
         environment = kwargs.setdefault("env", dict(os.environ))
         environment["ASAN_OPTIONS"] = ":".join(filter(None, [environment.get("ASAN_OPTIONS"), "detect_leaks=0"]))
+    if case.fault:
         command = fault_injection(case.fault, command, case, scratch, environment) + command
+    if case.grows:
+        # Held for seconds at the first read of the text, while it grows.
+        command = ["strace", "-qq", "-o", "/dev/null", "-P", case.grows.name, "-P",
+                   os.path.join(scratch, case.grows.name), "-e", "trace=read", "-e",
+                   f"inject=read:delay_enter={GROWTH_HOLD_US}:when=1"] + command
     if case.file_size_limit:
         command = ["prlimit", f"--fsize={case.file_size_limit}", "--"] + command
     if case.open_files and platform == "posix":
@@ -648,8 +712,10 @@ def run_tool(command, case, scratch, platform):
         pipe.write(case.stdin or b"")
     with os.fdopen(read_end, "rb") as pipe:
         stdin = subprocess.DEVNULL if case.null_input else pipe
-        result = subprocess.run(argv, cwd=scratch, stdin=stdin, capture_output=True, timeout=300,
-                                **kwargs)
+        if case.grows:
+            result = run_growing(argv, case.grows, scratch, stdin, kwargs)
+        else:
+            result = subprocess.run(argv, cwd=scratch, stdin=stdin, capture_output=True, timeout=300, **kwargs)
         result.unread = pipe.read()
     return result
 
@@ -659,6 +725,50 @@ def arguments(case, scratch, platform):
     as the platform writes it (Z:\\... under Wine)."""
     folder = harness.windows_path(scratch) if platform == "windows" else scratch
     return [argument.replace("{scratch}", folder) for argument in case.args]
+
+
+GROWTH_HOLD_US = 5_000_000
+
+
+def held_at_first_read(pid, path):
+    """The process is stopped on entering a read of `path` at offset 0: it
+    has read none of it yet."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            state = f.read().rpartition(")")[2].split()[0]
+        with open(f"/proc/{pid}/syscall") as f:
+            call = f.read().split()
+        descriptor = int(call[1], 16)
+        with open(f"/proc/{pid}/fdinfo/{descriptor}") as f:
+            offset = f.read().split()[1]
+        return state == "t" and call[0] == "0" and os.readlink(f"/proc/{pid}/fd/{descriptor}") == path and offset == "0"
+    except (OSError, ValueError, IndexError):
+        return False
+
+
+def run_growing(argv, growth, scratch, stdin, kwargs):
+    """Runs the tool under strace's delay and appends to the text once the
+    tool waits at its first read; the same wait seen after the append shows
+    that it came before the read."""
+    path = os.path.join(scratch, growth.name)
+    with subprocess.Popen(argv, cwd=scratch, stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          **kwargs) as tracer:
+        def held_tool():
+            try:
+                with open(f"/proc/{tracer.pid}/task/{tracer.pid}/children") as f:
+                    pid = int(f.read().split()[0])
+            except (OSError, IndexError, ValueError):
+                return None
+            return pid if held_at_first_read(pid, path) else None
+        pid = harness.poll(held_tool, GROWTH_HOLD_US / 2e6)
+        if pid:
+            with open(path, "ab") as f:
+                f.write(growth.data)
+        caught = pid and held_at_first_read(pid, path)
+        stdout, stderr = tracer.communicate(timeout=300)
+    if not caught:
+        stderr += b"the run was not seen held at its first read of the text\n"
+    return subprocess.CompletedProcess(argv, tracer.returncode, stdout, stderr)
 
 
 def install_choosers(case, scratch):
@@ -776,7 +886,7 @@ def check(case, scratch, before, result, platform):
         # (services, explorer) inherit the standard error of the program that
         # started it. A fault of foliant.exe itself also shows as its status.
         stderr = b"".join(line for line in stderr.splitlines(True) if not line.startswith(b"wine: "))
-    if case.fault:
+    if case.fault or case.grows:
         # strace's note that it took a relative name as the absolute one.
         stderr = b"".join(line for line in stderr.splitlines(True) if not line.startswith(b"strace: Requested path"))
     if stderr:
@@ -812,6 +922,10 @@ def check(case, scratch, before, result, platform):
         got_mode = stat.S_IMODE(os.lstat(os.path.join(scratch, name)).st_mode)
         if got_mode != mode:
             problems.append(f"{name}: mode {got_mode:o}, expected {mode:o}")
+    for name, owner in case.owners_after.items():
+        st = os.lstat(os.path.join(scratch, name))
+        if (st.st_uid, st.st_gid) != owner:
+            problems.append(f"{name}: owner and group {st.st_uid}:{st.st_gid}, expected {owner[0]}:{owner[1]}")
     return problems
 
 
@@ -833,6 +947,18 @@ def output_name(name, platform):
     return os.fsdecode((raw[:-4] if len(raw) >= 4 and raw[-4:-3] == b"." else raw) + b".hdb")
 
 
+C_ESCAPES = {"\a": "\\a", "\b": "\\b", "\t": "\\t", "\n": "\\n", "\v": "\\v", "\f": "\\f", "\r": "\\r",
+             '"': '\\"', "\\": "\\\\"}
+
+
+def shown(name):
+    """A name as the messages show it: as it is, or, when it holds a control
+    character, quoted with C escapes (octal for those without a letter)."""
+    if not any(c < " " or c == "\x7f" for c in name):
+        return name
+    return '"' + "".join(C_ESCAPES.get(c) or (f"\\{ord(c):03o}" if c < " " or c == "\x7f" else c) for c in name) + '"'
+
+
 def expect_batch(case, order, platform):
     """What "all" must do with the entries in this order."""
     stdout, after = "", {}
@@ -841,13 +967,13 @@ def expect_batch(case, order, platform):
             continue
         entry = case.files.get(name)
         if isinstance(entry, Folder) or (isinstance(entry, Text) and entry.mode & 0o444 == 0):
-            return replace(case, stdout=stdout + f"error: file not found: {name}\r\n", status=1, after=after)
+            return replace(case, stdout=stdout + f"error: file not found: {shown(name)}\r\n", status=1, after=after)
         output = output_name(name, platform)
         # A name Windows takes for one already written in this run is that file.
         if any(output == earlier or (platform == "windows" and output.lower() == earlier.lower()) for earlier in after):
-            return replace(case, stdout=stdout + f"error: output already written in this run: {output}\r\n", status=1,
-                           after=after)
-        stdout += f"{output} converted.\n"
+            return replace(case, stdout=stdout + f"error: output already written in this run: {shown(output)}\r\n",
+                           status=1, after=after)
+        stdout += f"{shown(output)} converted.\n"
         after[output] = Hdb(name, expected_header_name(name, platform, case.code_page))
     return replace(case, stdout=stdout, status=0, after=after)
 
@@ -858,6 +984,9 @@ def run_case(command, case, platform, work):
         before = snapshot(scratch)
         if case.batch:
             case = expect_batch(case, listing_order(scratch, platform, command[:-1]), platform)
+        # Owners first: a change of owner clears the setuid and setgid bits.
+        for name, (uid, gid) in case.owners.items():
+            os.lchown(os.path.join(scratch, name), uid, gid)
         set_modes(scratch, case.files)
         started = time.monotonic()
         try:
@@ -873,6 +1002,8 @@ def run_case(command, case, platform, work):
             if snapshot(scratch) != first:
                 problems.append("a second run changed files")
         os.chmod(scratch, 0o755)
+        if case.grows:
+            before[case.grows.name] += case.grows.data
         return problems + check(case, scratch, before, result, platform)
 
 
@@ -886,6 +1017,10 @@ def main():
     # The sanitizers reserve memory beyond any data limit.
     cases = [c for c in CASES if options.platform in c.platforms and options.filter in c.name
              and not (options.sanitized and c.data_limit)]
+    if os.geteuid() != 0:
+        for case in [c for c in cases if c.owners]:
+            print(f"skipped (needs root to set owners): {case.name}")
+        cases = [c for c in cases if not c.owners]
     # With a copy of the tool, which an unprivileged user may not reach where it was built.
     with harness.scratch("foliant-e2e-") as work:
         tool = shutil.copy(options.tool, work)
@@ -898,7 +1033,7 @@ def main():
             results = list(pool.map(lambda c: run_case(command, c, options.platform, work), cases))
     report = harness.Report()
     for case, problems in zip(cases, results):
-        report.case(f"{case.name} ({shlex.join(case.args)})" if problems else case.name, problems)
+        report.case(f"{case.name} ({shown(shlex.join(case.args))})" if problems else case.name, problems)
     return report.close()
 
 
