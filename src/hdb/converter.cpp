@@ -124,10 +124,10 @@ bool Session::completeBatch() {
         report("error: file not written: %s\r\n", names[durable]);
         return false;
     }
+    // A run stopped from here on has each output in place with its line
+    // printed, or neither: a signal waits until the batch is named.
+    const process::SignalsHeld held;
     for (std::size_t i = 0; i < files.size(); ++i) {
-        // A run stopped from here on has each output in place with its line
-        // printed, or neither.
-        const process::SignalsHeld held;
         fs::FileId id;
         (void)files[i].id(id);
         if (files[i].takeName() != fs::PendingFile::CommitResult::committed) {
