@@ -131,26 +131,58 @@ def NO_CORE_FILES():  # noqa: N802 (a preexec_fn): SIGQUIT and SIGXCPU would dum
 
 
 BATCH = {f"t{i:02}.txt": bytes([i]) * (3000 + i) for i in range(12)}
+# Two earlier outputs, which are replaced; batches of four (a descriptor
+# limit of 40), so that a signal may come between two batches' flushes.
+STOPPED_BATCH = {**BATCH, "t01.hdb": EARLIER, "t05.hdb": EARLIER}
+STOPPED_BATCH_OPEN_FILES = 40
 
 
 def stopped_batch_case(tool, work, environment, number, call, nth):
     """"all" with its output in a file, stopped at a call: the file holds a
-    whole line for each output in place and nothing more."""
-    with harness.scratch("interrupt-", work, BATCH) as scratch:
+    whole line for each new output in place (after SIGKILL, but for the last
+    one) and nothing more; each of them is whole, and every other output is
+    absent or the earlier one. A caught signal leaves no temporary file;
+    after SIGKILL, the next run sweeps them."""
+    with harness.scratch("interrupt-", work, STOPPED_BATCH) as scratch:
         log = scratch + ".log"
         with open(log, "wb") as out:
-            subprocess.run(["strace", "-f", "-o", "/dev/null", "-e", f"trace={call}", "-e",
-                            f"inject={call}:signal={signal.Signals(number).name}:when={nth}", tool, "all"],
-                           cwd=scratch, env=environment, stdin=subprocess.DEVNULL, stdout=out,
-                           stderr=subprocess.DEVNULL, timeout=120, preexec_fn=NO_CORE_FILES)
+            injection = f"inject={call}:signal={signal.Signals(number).name}:when={nth}"
+            subprocess.run(["prlimit", f"--nofile={STOPPED_BATCH_OPEN_FILES}", "--", "strace", "-f", "-o", "/dev/null",
+                            "-e", f"trace={call}", "-e", injection, tool, "all"], cwd=scratch, env=environment,
+                           stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL, timeout=120,
+                           preexec_fn=NO_CORE_FILES)
         with open(log, "rb") as f:
             printed = f.read()
         os.remove(log)
-        placed = sorted(name for name in os.listdir(scratch) if name.endswith(".hdb"))
-        lines = b"".join(f"{name} converted.\n".encode() for name in placed)
-        if sorted(printed.splitlines(True)) != sorted(lines.splitlines(True)):
-            return [f"printed {printed!r} for the outputs {placed}"]
-        return []
+        problems = []
+        placed = []
+        for name in sorted(os.listdir(scratch)):
+            text = STOPPED_BATCH.get(name[:-4] + ".txt")
+            if name in STOPPED_BATCH and (name.endswith(".txt") or unchanged(os.path.join(scratch, name), EARLIER)):
+                continue
+            if not name.endswith(".hdb") or text is None:
+                if not (number == signal.SIGKILL and TEMPORARY.fullmatch(name)):
+                    problems.append(f"{name}: left behind")
+                continue
+            placed.append(name)
+            with open(os.path.join(scratch, name), "rb") as f:
+                try:
+                    if read_hdb(f.read())[1] != text:
+                        problems.append(f"{name}: text blocks differ from the input")
+                except HdbError as error:
+                    problems.append(f"{name}: {error}")
+        lines = {f"{name} converted.\n".encode() for name in placed}
+        printed_lines = printed.splitlines(True)
+        # SIGKILL cannot be held: it may come between a name and its line.
+        unprinted = len(lines - set(printed_lines))
+        if len(printed_lines) != len(set(printed_lines) & lines) or unprinted > (number == signal.SIGKILL):
+            problems.append(f"printed {printed!r} for the new outputs {placed}")
+        if number == signal.SIGKILL:
+            swept = harness.run([tool, "all"], cwd=scratch, env=environment)
+            left = [name for name in os.listdir(scratch) if TEMPORARY.fullmatch(name)]
+            if swept.returncode != 0 or left:
+                problems.append(f"the next run ended with {swept.returncode} and left {left}")
+        return problems
 
 
 # Durable before named: the order of a run's system calls. Each table row is
@@ -294,8 +326,11 @@ def posix_sweep(tools, work, jobs, report, sanitized):
                         ignored_signal_case(tool, work, environment, number))
         if not sanitized:  # the sanitizers reserve memory beyond any data limit
             report.case(f"{kind} file, out of memory", out_of_memory_problems(tool, work))
-        plan = [(number, call, nth) for number in (signal.SIGTERM, signal.SIGPIPE) for call in ("write", "linkat", "rename")
+        calls = ("write", "linkat", "rename")
+        plan = [(number, call, nth) for number in (signal.SIGTERM, signal.SIGPIPE) for call in calls
                 for nth in range(1, 2 * len(BATCH), 3)]
+        plan += [(number, call, nth) for number in (signal.SIGINT, signal.SIGKILL) for call in calls
+                 for nth in range(2, 2 * len(BATCH), 5)]
         with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
             results = list(pool.map(lambda p: stopped_batch_case(tool, work, environment, *p), plan))
         report.case(f"{kind} file, all stopped with its output in a file: {len(plan)} runs",
