@@ -479,6 +479,12 @@ CASES = [
          "a.hdb converted.\nerror: folder not synced\r\n", 1, {"a.hdb": Hdb("sub/a.txt", b"a.txt")},
          platforms=("posix",), unprivileged=("posix",), owned_by_root=True,
          fault=Fault(WHOLE_FLUSH_CALLS, "error=EIO")),
+    # A new output may have another owner: never setuid or setgid.
+    Case("replacing drops the setuid and setgid bits", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": Text(b"old", 0o6755)},
+         "a.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt")}, platforms=("posix",), modes={"a.hdb": 0o755}),
+    # A file under /proc has no size: read as empty, it would be cut.
+    Case("a text that reports no size", ["p.txt"], {"p.txt": SymLink("/proc/self/status")},
+         "error: file not read: p.txt\r\n", 1, platforms=("posix",)),
 ]
 
 # Runs a command with the scratch folder's files on a small tmpfs of its own,
