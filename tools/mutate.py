@@ -7,6 +7,9 @@ once, and the text that replaces it.
     tools/mutate.py                 every mutation in the table
     tools/mutate.py --list          the table, numbered
     tools/mutate.py 3 7 close       only these (numbers or words of the description)
+    tools/mutate.py --tests 'e2e|interrupt' 3 7
+                                    only the tests matching that (a quicker look;
+                                    a mutation they miss may still be caught)
 
 A mutation whose text is not found (the code has moved on) is reported as
 "n/a" and left out of the rate; one that does not build is "no build". A
@@ -42,17 +45,20 @@ PROCESS = "src/platform/process_posix.cpp"
 CONSOLE = "src/platform/console_posix.cpp"
 UTF8 = "src/platform/utf16.cpp"
 
-SUCCESS_LINE = '''        report("%s converted.\\n", target);'''
-COMMIT = """        switch (outputFile.commit()) {
-            case fs::PendingFile::CommitResult::committed: break;
-            case fs::PendingFile::CommitResult::notWritten:
-                report("error: file not written: %s\\r\\n", target);
-                return false;
-            case fs::PendingFile::CommitResult::notPlaced: report("error: file not created\\r\\n"); return false;
+SUCCESS_LINE = '''        report("%s converted.\\n", names[i]);'''
+TAKE_NAME = """        if (files[i].takeName() != fs::PendingFile::CommitResult::committed) {
+            files.clear();
+            report("error: file not created\\r\\n");
+            return false;
         }
 """ + SUCCESS_LINE
-RENAME_INTO_PLACE = """        if (::rename(s.temporary.c_str(), s.name.c_str()) != 0) {
+RENAME_INTO_PLACE = """        if (::rename(s.entry->name, s.name.c_str()) != 0) {
             discard();"""
+# The batch's flush, in makeDurable(), and the last step of takeName().
+FLUSH = """    if (files.empty()) return 0;
+    const int first"""
+NAME_TAKEN = """    (void)s.file.close();
+    return CommitResult::committed;"""
 PRINT_LOOP = """    while (!text.empty()) {
         const ssize_t written = ::write(STDOUT_FILENO, text.data(), text.size());
         if (written < 0 && errno == EINTR) continue;
@@ -66,44 +72,62 @@ OUT_OF_MEMORY = """    try {
         console::print("error: out of memory\\r\\n");
     }"""
 
-# (description, file, old text, new text)
+# (description, file, old text, new text); old and new may be tuples of
+# texts, each replaced by its partner.
 MUTATIONS = [
     # The move into place.
     # (Skipping discard() there changes nothing: the destructor discards.)
     ("failed rename over an earlier output ignored", FILE_SYSTEM, RENAME_INTO_PLACE,
-     RENAME_INTO_PLACE.replace("if (::rename(s.temporary.c_str(), s.name.c_str()) != 0) {",
-                               "if (::rename(s.temporary.c_str(), s.name.c_str()) != 0 && false) {")),
-    ("success line before the move", CONVERTER, COMMIT, SUCCESS_LINE + "\n" + COMMIT.replace("\n" + SUCCESS_LINE, "")),
+     RENAME_INTO_PLACE.replace("if (::rename(s.entry->name, s.name.c_str()) != 0) {",
+                               "if (::rename(s.entry->name, s.name.c_str()) != 0 && false) {")),
+    ("success line before the move", CONVERTER, TAKE_NAME,
+     SUCCESS_LINE + "\n" + TAKE_NAME.replace("\n" + SUCCESS_LINE, "")),
     ("failed move reported as success", CONVERTER,
-     'case fs::PendingFile::CommitResult::notPlaced: report("error: file not created\\r\\n"); return false;',
-     "case fs::PendingFile::CommitResult::notPlaced: break;"),
+     "if (files[i].takeName() != fs::PendingFile::CommitResult::committed) {",
+     "if (files[i].takeName() != fs::PendingFile::CommitResult::committed && false) {"),
     ("no name check before writing", CONVERTER, "if (existing.kind != fs::PathKind::missing) {",
      "if (existing.kind != fs::PathKind::missing && existing.kind != fs::PathKind::impossibleName) {"),
     ("over-long name counts as missing", FILE_SYSTEM, "errno == ENAMETOOLONG ? PathKind::impossibleName",
      "false ? PathKind::impossibleName"),
     # Durable before named, and what a replacement keeps.
-    ("close error ignored", FILE_SYSTEM, "const bool closedWell = duplicate < 0 || ::close(duplicate) == 0;",
-     "const bool closedWell = duplicate < 0 || ::close(duplicate) == 0 || true;"),
+    ("close error ignored", FILE_SYSTEM, "if (duplicate >= 0 && ::close(duplicate) != 0) return i;",
+     "if (duplicate >= 0 && ::close(duplicate) != 0 && false) return i;"),
     ("duplicate not closed before naming", FILE_SYSTEM, "const int duplicate = ::dup(file);",
      "const int duplicate = -1;"),
-    # (The power-cut case copies a loop device's image: the writeback started
-    # after each chunk has put the data there already, and its own fsync
-    # commits the journal that holds the new name. Neither sync shows there.)
-    ("no sync before naming", FILE_SYSTEM, "if (!closedWell || !syncData(file)) {", "if (!closedWell) {"),
+    ("no sync before naming", FILE_SYSTEM, "        if (!syncData(fd(files[i].state_->file.nativeHandle()))) return i;",
+     "        (void)i;"),
+    ("no syncfs before naming a batch", FILE_SYSTEM, "return syncFileSystem(first) ? files.size() : 0;",
+     "return files.size();"),
+    ("a batch's failed syncfs ignored", FILE_SYSTEM, "return syncFileSystem(first) ? files.size() : 0;",
+     "return (void)syncFileSystem(first), files.size();"),
+    ("failed sync of one file ignored", FILE_SYSTEM, "        if (errno != EINTR) return false;\n    return true;",
+     "        if (errno != EINTR) return true;\n    return true;"),
+    ("batch named before its flush", FILE_SYSTEM, (FLUSH, NAME_TAKEN),
+     ("    return files.size();\n    const int first", "    (void)syncData(file);\n" + NAME_TAKEN)),
     ("close error after the rename deletes the output", FILE_SYSTEM,
      "    (void)s.file.close();\n    return CommitResult::committed;",
      "    if (!s.file.close()) {\n        ::unlink(s.name.c_str());\n        return CommitResult::notWritten;\n    }\n"
      "    return CommitResult::committed;"),
-    ("folder not synced at the end", CONVERTER, "if (written_.empty() || fs::syncCurrentFolder()) return true;",
+    ("folder not synced at the end", CONVERTER,
+     "if (written_.empty() || fs::syncCurrentFolder(written_.back().name) == fs::FolderSync::synced) return true;",
      "return true;"),
-    ("earlier output's mode not kept", FILE_SYSTEM, "(void)::fchmod(file, st.st_mode & 07777);", ""),
+    ("failed folder sync ignored", FILE_SYSTEM, "synced = errno == EINVAL || errno == EROFS;", "synced = true;"),
+    ("drop box not synced through an output", FILE_SYSTEM,
+     "    const int output = ::open(anOutput.c_str(),",
+     "    return FolderSync::failed;\n    const int output = ::open(anOutput.c_str(),"),
+    ("earlier output's mode not kept", FILE_SYSTEM, "(void)::fchmod(file, st.st_mode & 0777);", ""),
+    ("setuid and setgid bits kept", FILE_SYSTEM, "(void)::fchmod(file, st.st_mode & 0777);",
+     "(void)::fchmod(file, st.st_mode & 07777);"),
     ("earlier output's ACL not kept", FILE_SYSTEM, 'ACCESS_ACL = "system.posix_acl_access";',
      'ACCESS_ACL = "system.posix_acl_default";'),
     # Errors while streaming.
-    ("failed write keeps the temporary", FILE_SYSTEM, "    ::unlink(s.temporary.c_str());\n    temporaryExists = 0;",
-     "    temporaryExists = 0;"),
-    ("read failure reported as a write failure", CONVERTER, "if (streamed == StreamResult::readFailed) report(",
-     "if (streamed != StreamResult::readFailed) report("),
+    ("failed write keeps the temporary", FILE_SYSTEM, "        ::unlink(s.entry->name);\n", ""),
+    ("read failure reported as a write failure", CONVERTER, "if (streamed == StreamResult::readFailed) return fail(",
+     "if (streamed != StreamResult::readFailed) return fail("),
+    ("text not read to its end", CONVERTER, "return input.atEnd() ? StreamResult::done : StreamResult::readFailed;",
+     "return StreamResult::done;"),
+    ("pending outputs not named before a failure's message", CONVERTER,
+     "    if (!completeBatch()) return false;\n    if (message.find(", "    if (message.find("),
     ("short read ignored by the converter", CONVERTER,
      "if (!input.readExactly(text.data(), textBytes)) return StreamResult::readFailed;",
      "input.readExactly(text.data(), textBytes);"),
@@ -128,19 +152,23 @@ MUTATIONS = [
     ("same file under another case not noticed", CONVERTER,
      "(inCurrentFolder(inputName, base) && sameEntry(base, target))",
      "(inCurrentFolder(inputName, base) && base == target)"),
-    ("output already written in this run replaced", CONVERTER, "if (wrote(target, existing.id)) {", "if (false) {"),
+    ("output already written in this run replaced", CONVERTER, "if (wrote(target)) return fail(",
+     "if (false) return fail("),
     # The sweep of temporary files that runs now gone left behind.
-    ("no sweep", CONVERTER, "    sweepOnce();\n    std::uint64_t textSize = 0;", "    std::uint64_t textSize = 0;"),
+    ("no sweep", CONVERTER, "    sweepOnce();\n    const PathSyntax syntax", "    const PathSyntax syntax"),
     ("sweep ignores another run's lock", FILE_SYSTEM, "S_ISREG(st.st_mode) ? lockExclusively(opened) : Lock::taken;",
      "S_ISREG(st.st_mode) ? (lockExclusively(opened), Lock::held) : Lock::taken;"),
     # (Removes nothing through a link either way: the name's own entry must be
     # the file opened. Only the opening of the link's target is spared.)
-    ("sweep follows links", FILE_SYSTEM, "O_RDONLY | O_NOFOLLOW | O_NONBLOCK", "O_RDONLY | O_NONBLOCK"),
+    ("sweep follows links", FILE_SYSTEM, "::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK",
+     "::open(name.c_str(), O_RDONLY | O_NONBLOCK"),
     # Signals and messages.
     ("SIGQUIT not among the ending signals", PROCESS, "SIGPIPE, SIGQUIT, SIGUSR1,", "SIGPIPE, SIGUSR1,"),
     ("signals not held across the move and its line", CONVERTER,
-     "        const process::SignalsHeld held;\n        switch (outputFile.commit()) {",
-     "        switch (outputFile.commit()) {"),
+     "        const process::SignalsHeld held;\n        if (files[i].takeName()", "        if (files[i].takeName()"),
+    ("signal handler removes only the first temporary", FILE_SYSTEM,
+     "if (temporary.state == NAMED) (void)::unlink(temporary.name);",
+     "if (temporary.state == NAMED) {\n            (void)::unlink(temporary.name);\n            break;\n        }"),
     ("messages buffered by stdio", CONSOLE, PRINT_LOOP,
      "    (void)std::fwrite(text.data(), 1, text.size(), stdout);"),
     ("out of memory not caught", DISPATCH, OUT_OF_MEMORY, "    outcome = runMode(arguments);"),
@@ -149,9 +177,10 @@ MUTATIONS = [
      "const std::string target = outputName(inputName, syntax);"),
     ("any kind of input opened", FILE_SYSTEM, "if (::fstat(opened, &st) != 0 || !S_ISREG(st.st_mode)) {",
      "if (::fstat(opened, &st) != 0 || S_ISDIR(st.st_mode)) {"),
-    ("second opening's message names the text", CONVERTER, 'report("error: file not found\\r\\n");',
-     'report("error: file not found: %s\\r\\n", inputName);'),
-    ("largest text refused", CONVERTER, "if (textSize > MAX_TEXT_SIZE) {", "if (textSize >= MAX_TEXT_SIZE) {"),
+    ("second opening's message names the text", CONVERTER, 'return fail("error: file not found\\r\\n");',
+     'return fail("error: file not found: %s\\r\\n", inputName);'),
+    ("largest text refused", CONVERTER, "if (textSize > MAX_TEXT_SIZE) return fail(",
+     "if (textSize >= MAX_TEXT_SIZE) return fail("),
     ("file handle leaked", FILE_SYSTEM, "const int result = ::close(fd(handle_));", "const int result = 0;"),
     # The command line and "all".
     ("anything starting with all", DISPATCH, 'if (first == "all")', 'if (first.starts_with("all"))'),
@@ -159,8 +188,8 @@ MUTATIONS = [
     ("all with trailing blanks", DISPATCH, 'if (first == "all")',
      'if (first.substr(0, first.find_last_not_of(\' \') + 1) == "all")'),
     (".TXT not a text name", FILE_NAMES, ' || name.find(".TXT") != std::string_view::npos', ""),
-    ("batch goes on after a failure", BATCH, "if (!session.convertFile(name, output)) return ExitStatus::failure;",
-     "session.convertFile(name, output);"),
+    ("batch goes on after a failure", BATCH, "if (!session.convertEntry(name, output)) return ExitStatus::failure;",
+     "session.convertEntry(name, output);"),
     ("batch takes only .txt", BATCH, "if (!hdb::namesTextFile(name) || isOutput) continue;",
      'if (name.find(".txt") == std::string::npos || isOutput) continue;'),
     ("batch converts outputs", BATCH, "const bool isOutput = endsWithHdb(name);", "const bool isOutput = false;"),
@@ -204,6 +233,15 @@ MUTATIONS = [
 ]
 
 
+def pairs_of(old, new):
+    """A mutation's (old, new) texts as pairs."""
+    return list(zip(old, new)) if isinstance(old, tuple) else [(old, new)]
+
+
+def applies(text, old, new):
+    return all(text.count(part) == 1 for part, _ in pairs_of(old, new))
+
+
 def run(command, timeout=None):
     return subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
 
@@ -215,12 +253,13 @@ def build():
 
 
 last_failure = [""]  # ctest's output of the last failed run
+selected_tests = []  # ctest's options that pick the tests to run (--tests)
 
 
 def ctest(*options):
     """The failed tests' names, or None for a pass; a hang counts as a failure."""
     try:
-        result = run(["ctest", "--preset", "default", "--exclude-regex", EXCLUDED_TESTS, *options],
+        result = run(["ctest", "--preset", "default", "--exclude-regex", EXCLUDED_TESTS, *selected_tests, *options],
                      timeout=TEST_TIMEOUT)
     except subprocess.TimeoutExpired:
         return ["(timeout)"]
@@ -255,11 +294,14 @@ def try_mutation(number, path, old, new):
     full = os.path.join(ROOT, path)
     with open(full, encoding="utf-8") as f:
         original = f.read()
-    if original.count(old) != 1:
+    if not applies(original, old, new):
         return "n/a", ""
+    mutated = original
+    for text, replacement in pairs_of(old, new):
+        mutated = mutated.replace(text, replacement)
     try:
         with open(full, "w", encoding="utf-8") as f:
-            f.write(original.replace(old, new))
+            f.write(mutated)
         if not build():
             return "no build", ""
         failed = tests_fail()
@@ -285,13 +327,18 @@ def chosen(selectors):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("selectors", nargs="*", help="mutation numbers or words of their descriptions")
-    parser.add_argument("--list", action="store_true", help="print the table and stop")
+    parser.add_argument("--list", action="store_true", help="print the table (n/a: text not found) and stop")
+    parser.add_argument("--tests", metavar="REGEX", help="run only the tests whose names match REGEX")
     options = parser.parse_args()
     picked = chosen(options.selectors)
     if options.list:
-        for number, (what, path, _, _) in picked:
-            print(f"{number:3}  {what}  ({path})")
+        for number, (what, path, old, new) in picked:
+            with open(os.path.join(ROOT, path), encoding="utf-8") as f:
+                found = applies(f.read(), old, new)
+            print(f"{number:3}  {'' if found else 'n/a  '}{what}  ({path})")
         return 0
+    if options.tests:
+        selected_tests[:] = ["--tests-regex", options.tests]
     if not build():
         print("the unchanged tree does not build")
         return 2

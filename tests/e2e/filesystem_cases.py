@@ -5,7 +5,7 @@ file in a scratch folder and mounted there: ext4, xfs, btrfs, tmpfs, NTFS
 replaced one, "all", the same file under another case, a kill mid-way and the
 sweep by the next run, and a full disk. Then a power cut on ext4 and xfs: the
 image is copied as the disk holds it, after an unrelated fsync that commits
-the journal or right as the run ends; the copy must hold the new output,
+the journal or right as the run ends; the copy must hold the new outputs,
 whole.
 
 Needs root, loop devices and /dev/fuse; a machine without them is reported
@@ -274,24 +274,29 @@ HOST = FileSystem("ext4", 1024, ["mkfs.ext4", "-q", "-F"], loop_mount())
 
 
 def power_cut_problems(kind, tool, work):
-    """Converts (a new output, then one that replaces an earlier output) and
-    cuts the power: the image is copied as the disk holds it, after an
-    unrelated fsync that commits the journal, or right as the run ends. The
-    run ended with 0, so the copy must hold the new output, whole."""
+    """Converts (a new output; one that replaces an earlier output; "all"
+    over five texts, two of whose outputs are there already) and cuts the
+    power: the image is copied as the disk holds it, after an unrelated
+    fsync that commits the journal, or right as the run ends. The run ended
+    with 0, so the copy must hold every new output, whole."""
     problems = []
-    earlier, new = text(200 << 10, 5), text(300 << 10, 6)
+    earlier = {"a.txt": text(200 << 10, 5)}
+    new = {"a.txt": text(300 << 10, 6)}
+    several = {f"{name}.txt": text(100 << 10, seed) for seed, name in enumerate("abcde", 10)}
+    runs = {"new": ({}, new, ["a.txt"]), "replacing": (earlier, new, ["a.txt"]),
+            "all": ({"a.txt": earlier["a.txt"], "c.txt": earlier["a.txt"]}, several, ["all"])}
     copy = os.path.join(work, "after-the-cut.img")
     with Mounted(HOST, os.path.join(work, "host.img"), os.path.join(work, "host")) as host:
         image = os.path.join(host, "disk.img")
-        for replacing in (False, True):
+        for mode, (before, texts, argv) in runs.items():
             for journal_committed in (True, False):
                 with Mounted(kind, image, os.path.join(work, "disk")) as folder:
-                    put(folder, {"a.txt": earlier})
-                    if replacing:
-                        harness.run([tool, "a.txt"], cwd=folder)
+                    if before:
+                        put(folder, before)
+                        harness.run([tool, "all"], cwd=folder)
                     harness.run(["sync"])
-                    put(folder, {"a.txt": new})
-                    ran = harness.run([tool, "a.txt"], cwd=folder)
+                    put(folder, texts)
+                    ran = harness.run([tool] + argv, cwd=folder)
                     if journal_committed:
                         with open(os.path.join(folder, "unrelated"), "wb") as f:
                             f.write(b"x")
@@ -302,14 +307,18 @@ def power_cut_problems(kind, tool, work):
                         shutil.copyfile(image, copy)
                     finally:
                         must(["fsfreeze", "--unfreeze", host])
-                what = ("replacing" if replacing else "new") + (", journal committed" if journal_committed else "")
+                what = mode + (", journal committed" if journal_committed else "")
+                if ran.returncode != 0:
+                    problems.append(f"{what}: the run ended with {ran.returncode}: {ran.stdout!r}")
                 with Mounted(kind, copy, os.path.join(work, "after"), fresh=False) as folder:
-                    try:
-                        with open(os.path.join(folder, "a.hdb"), "rb") as f:
-                            if read_hdb(f.read())[1] != new:
-                                problems.append(f"{what}: a.hdb is not the new output")
-                    except (OSError, HdbError) as error:
-                        problems.append(f"{what}: after the cut, a.hdb: {error} (the run said {ran.stdout!r})")
+                    for name, data in texts.items():
+                        output = name[:-4] + ".hdb"
+                        try:
+                            with open(os.path.join(folder, output), "rb") as f:
+                                if read_hdb(f.read())[1] != data:
+                                    problems.append(f"{what}: {output} is not the new output")
+                        except (OSError, HdbError) as error:
+                            problems.append(f"{what}: after the cut, {output}: {error} (the run said {ran.stdout!r})")
     return problems
 
 

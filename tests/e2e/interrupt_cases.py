@@ -9,6 +9,8 @@ its build without unnamed files (--named-tool), whose temporary file the
 signal handlers must remove. A stopped run has printed the line of its
 output exactly when that output is in place; and "all", stopped with its
 output in a file, has written whole lines for exactly the outputs there.
+And on both paths the trace of a normal run shows each output's data flushed
+before it takes its name, and the folder synced before the run ends with 0.
 Windows: foliant.exe is killed while it writes the largest text, and a
 normal run must still replace an earlier output.
 """
@@ -129,26 +131,139 @@ def NO_CORE_FILES():  # noqa: N802 (a preexec_fn): SIGQUIT and SIGXCPU would dum
 
 
 BATCH = {f"t{i:02}.txt": bytes([i]) * (3000 + i) for i in range(12)}
+# Two earlier outputs, which are replaced; batches of four (a descriptor
+# limit of 40), so that a signal may come between two batches' flushes.
+STOPPED_BATCH = {**BATCH, "t01.hdb": EARLIER, "t05.hdb": EARLIER}
+STOPPED_BATCH_OPEN_FILES = 40
 
 
 def stopped_batch_case(tool, work, environment, number, call, nth):
     """"all" with its output in a file, stopped at a call: the file holds a
-    whole line for each output in place and nothing more."""
-    with harness.scratch("interrupt-", work, BATCH) as scratch:
+    whole line for each new output in place (after SIGKILL, but for the last
+    one) and nothing more; each of them is whole, and every other output is
+    absent or the earlier one. A caught signal leaves no temporary file;
+    after SIGKILL, the next run sweeps them."""
+    with harness.scratch("interrupt-", work, STOPPED_BATCH) as scratch:
         log = scratch + ".log"
         with open(log, "wb") as out:
-            subprocess.run(["strace", "-f", "-o", "/dev/null", "-e", f"trace={call}", "-e",
-                            f"inject={call}:signal={signal.Signals(number).name}:when={nth}", tool, "all"],
-                           cwd=scratch, env=environment, stdin=subprocess.DEVNULL, stdout=out,
-                           stderr=subprocess.DEVNULL, timeout=120, preexec_fn=NO_CORE_FILES)
+            injection = f"inject={call}:signal={signal.Signals(number).name}:when={nth}"
+            subprocess.run(["prlimit", f"--nofile={STOPPED_BATCH_OPEN_FILES}", "--", "strace", "-f", "-o", "/dev/null",
+                            "-e", f"trace={call}", "-e", injection, tool, "all"], cwd=scratch, env=environment,
+                           stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL, timeout=120,
+                           preexec_fn=NO_CORE_FILES)
         with open(log, "rb") as f:
             printed = f.read()
         os.remove(log)
-        placed = sorted(name for name in os.listdir(scratch) if name.endswith(".hdb"))
-        lines = b"".join(f"{name} converted.\n".encode() for name in placed)
-        if sorted(printed.splitlines(True)) != sorted(lines.splitlines(True)):
-            return [f"printed {printed!r} for the outputs {placed}"]
-        return []
+        problems = []
+        placed = []
+        for name in sorted(os.listdir(scratch)):
+            text = STOPPED_BATCH.get(name[:-4] + ".txt")
+            if name in STOPPED_BATCH and (name.endswith(".txt") or unchanged(os.path.join(scratch, name), EARLIER)):
+                continue
+            if not name.endswith(".hdb") or text is None:
+                if not (number == signal.SIGKILL and TEMPORARY.fullmatch(name)):
+                    problems.append(f"{name}: left behind")
+                continue
+            placed.append(name)
+            with open(os.path.join(scratch, name), "rb") as f:
+                try:
+                    if read_hdb(f.read())[1] != text:
+                        problems.append(f"{name}: text blocks differ from the input")
+                except HdbError as error:
+                    problems.append(f"{name}: {error}")
+        lines = {f"{name} converted.\n".encode() for name in placed}
+        printed_lines = printed.splitlines(True)
+        # SIGKILL cannot be held: it may come between a name and its line.
+        unprinted = len(lines - set(printed_lines))
+        if len(printed_lines) != len(set(printed_lines) & lines) or unprinted > (number == signal.SIGKILL):
+            problems.append(f"printed {printed!r} for the new outputs {placed}")
+        if number == signal.SIGKILL:
+            swept = harness.run([tool, "all"], cwd=scratch, env=environment)
+            left = [name for name in os.listdir(scratch) if TEMPORARY.fullmatch(name)]
+            if swept.returncode != 0 or left:
+                problems.append(f"the next run ended with {swept.returncode} and left {left}")
+        return problems
+
+
+# Durable before named: the order of a run's system calls. Each table row is
+# a folder, the arguments, and the descriptor limit (0: as it is; 40 makes
+# batches of four).
+ORDER_CASES = [
+    ("a single text", SETUPS["no earlier output"], ["book.txt"], 0),
+    ("a single text over an earlier output", SETUPS["beside an earlier output"], ["book.txt"], 0),
+    ("all, two over earlier outputs", {**BATCH, "t01.hdb": EARLIER, "t05.hdb": EARLIER}, ["all"], 0),
+    ("all in batches of four", {**BATCH, "t01.hdb": EARLIER, "t05.hdb": EARLIER}, ["all"], 40),
+]
+ORDER_CALLS = "openat,dup,write,fdatasync,fsync,syncfs,linkat,rename"
+CALL = re.compile(r"(?:\d+ +)?(\w+)\((.*)\) += (-?\d+)")
+EXITED = re.compile(r"(?:\d+ +)?\+\+\+ exited with (\d+) \+\+\+")
+
+
+def order_problems(lines, scratch, outputs):
+    """In a trace taken with -y: every output's data is flushed (syncfs, or
+    fdatasync or fsync of its own file) after its last write and before the
+    link or rename that names it; the folder is synced after the last name
+    and before the run ends with 0."""
+    file_of = {}  # descriptor -> the file it is open on, numbered by opening
+    temporary_of = {}  # temporary name -> file
+    last_write, flushes, named = {}, {}, {}  # file -> index; file -> [index]; output -> (file, index)
+    whole_flushes, folder_syncs, status = [], [], None
+    for index, line in enumerate(lines):
+        if exited := EXITED.match(line):
+            status = int(exited[1])
+        call = CALL.match(line)
+        if not call or int(call[3]) < 0:
+            continue
+        name, arguments, result = call[1], call[2], int(call[3])
+        strings = re.findall(r'"((?:[^"\\]|\\.)*)"', arguments)
+        descriptor = int(re.match(r"\d+", arguments)[0]) if re.match(r"\d+<", arguments) else None
+        if name == "openat":
+            file_of[result] = index
+            if TEMPORARY.fullmatch(strings[0]):
+                temporary_of[strings[0]] = index
+        elif name == "dup":
+            file_of[result] = file_of.get(descriptor)
+        elif name == "write" and descriptor in file_of:
+            last_write[file_of[descriptor]] = index
+        elif name in ("fdatasync", "fsync") and arguments.startswith(f"{descriptor}<{scratch}>"):
+            folder_syncs.append(index)
+        elif name in ("fdatasync", "fsync"):
+            flushes.setdefault(file_of.get(descriptor), []).append(index)
+        elif name == "syncfs":
+            whole_flushes.append(index)
+        elif name == "linkat":
+            linked = file_of.get(int(strings[0].removeprefix("/proc/self/fd/")))
+            if TEMPORARY.fullmatch(strings[1]):
+                temporary_of[strings[1]] = linked
+            else:
+                named[strings[1]] = (linked, index)
+        elif name == "rename":
+            named[strings[1]] = (temporary_of.get(strings[0]), index)
+    problems = []
+    for output in outputs:
+        if output not in named:
+            problems.append(f"{output}: never named")
+            continue
+        file, at = named[output]
+        written = last_write.get(file)
+        if written is None or not any(written < flush < at for flush in flushes.get(file, []) + whole_flushes):
+            problems.append(f"{output}: named (trace line {at + 1}) with no flush since its last write "
+                            f"({'none' if written is None else written + 1})")
+    last_name = max((at for _, at in named.values()), default=-1)
+    if status != 0 or not any(at > last_name for at in folder_syncs):
+        problems.append(f"the run ended with {status}; folder synced at lines {folder_syncs}, last name at line "
+                        f"{last_name + 1}")
+    return problems
+
+
+def order_case(tool, work, environment, files, args, open_files):
+    with harness.scratch("order-", work, files) as scratch:
+        limit = ["prlimit", f"--nofile={open_files}", "--"] if open_files else []
+        ran, lines = harness.traced_run(limit + [tool] + args, scratch, environment, ORDER_CALLS, options=("-y",),
+                                        timeout=120)
+        outputs = [name[:-4] + ".hdb" for name in files if name.endswith(".txt")]
+        return order_problems(lines, scratch, outputs) + (
+            [] if ran.returncode == 0 else [f"exit status {ran.returncode}, stdout {ran.stdout[-300:]!r}"])
 
 
 def replaced_output_problems(result, stdout, scratch, files, printed):
@@ -203,13 +318,19 @@ def posix_sweep(tools, work, jobs, report, sanitized):
             report.case(f"{kind} file, {setup}: {len(plan)} runs, {calls}",
                         [f"{signal.Signals(number).name} at {call} #{nth}: {'; '.join(problems)}"
                          for (number, call, nth), problems in zip(plan, results) if problems], runs=len(plan))
+        for name, files, args, open_files in ORDER_CASES:
+            report.case(f"{kind} file, durable before named: {name}",
+                        order_case(tool, work, environment, files, args, open_files))
         for number in (signal.SIGHUP, signal.SIGINT):
             report.case(f"{kind} file, {signal.Signals(number).name} ignored by the caller",
                         ignored_signal_case(tool, work, environment, number))
         if not sanitized:  # the sanitizers reserve memory beyond any data limit
             report.case(f"{kind} file, out of memory", out_of_memory_problems(tool, work))
-        plan = [(number, call, nth) for number in (signal.SIGTERM, signal.SIGPIPE) for call in ("write", "linkat", "rename")
+        calls = ("write", "linkat", "rename")
+        plan = [(number, call, nth) for number in (signal.SIGTERM, signal.SIGPIPE) for call in calls
                 for nth in range(1, 2 * len(BATCH), 3)]
+        plan += [(number, call, nth) for number in (signal.SIGINT, signal.SIGKILL) for call in calls
+                 for nth in range(2, 2 * len(BATCH), 5)]
         with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
             results = list(pool.map(lambda p: stopped_batch_case(tool, work, environment, *p), plan))
         report.case(f"{kind} file, all stopped with its output in a file: {len(plan)} runs",

@@ -83,6 +83,10 @@ READ_CALLS = "read"  # natively and by Wine, for a file's data
 LIST_CALLS = "getdents64"
 OPEN_CALLS = "open,openat,openat2"
 NEW_FILE = "a file the run creates"
+FLUSH_CALLS = "fdatasync"  # one file's data, before it takes its name
+WHOLE_FLUSH_CALLS = "syncfs"  # a batch's data at once; a drop box's names
+FOLDER_SYNC_CALLS = "fsync"  # the folder, once its names are given
+STOPPING_TEXT = "the text at which all stops"  # Case.batch_stop's, once the listing is known
 
 
 @dataclass
@@ -161,6 +165,10 @@ class Case:
     owners: dict = field(default_factory=dict)
     owners_after: dict = field(default_factory=dict)
     grows: "Growth" = None  # a text that grows while it is read (POSIX)
+    # "all" stops at the text of this number (from 0, in listing order) with
+    # this message, whose {input} and {output} are that text's names.
+    batch_stop: tuple = None
+    owned_by_root: bool = False  # unprivileged runs leave every file root's
 
 
 def text(size, seed=1):
@@ -523,6 +531,30 @@ CASES = [
          fault=Fault(LIST_CALLS, "error=EIO", on=".", nth=2)),
     Case("a text that just fits the disk", ["big.txt"], {"big.txt": Text(text(300_000))},
          "big.hdb converted.\n", 0, {"big.hdb": Hdb("big.txt", b"big.txt")}, disk_space=400_000),
+    # Durable before named: a failed flush costs the outputs it covers, and
+    # only those; a failed folder sync is reported after the lines.
+    Case("the flush before naming fails", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": Text(b"old")},
+         "error: file not written: a.hdb\r\n", 1, platforms=("posix",), fault=Fault(FLUSH_CALLS, "error=EIO")),
+    # Batches of 16: the second one's flush fails.
+    Case("all when the second batch's flush fails", ["all"],
+         {f"t{i:02}.txt": Text(text(100 + i, i)) for i in range(20)},
+         batch=True, platforms=("posix",), open_files=64, fault=Fault(WHOLE_FLUSH_CALLS, "error=EIO", nth=2),
+         batch_stop=(16, "error: file not written: {output}\r\n")),
+    Case("all when the 40th text cannot be read", ["all"],
+         {f"t{i:02}.txt": Text(text(100 + i, i)) for i in range(45)},
+         batch=True, platforms=("posix",), fault=Fault(READ_CALLS, "error=EIO", on=STOPPING_TEXT),
+         batch_stop=(39, "error: file not read: {input}\r\n")),
+    Case("the folder's sync fails", ["a.txt"], {"a.txt": Text(BOOK)},
+         "a.hdb converted.\nerror: folder not synced\r\n", 1, {"a.hdb": Hdb("a.txt", b"a.txt")},
+         platforms=("posix",), fault=Fault(FOLDER_SYNC_CALLS, "error=EIO", on=".")),
+    # A drop box (others may add files but not list them): its names are
+    # made durable through an output, by a sync of the file system.
+    Case("a drop box", ["sub/a.txt"], {".": Folder(0o1733), "sub/a.txt": Text(BOOK)}, "a.hdb converted.\n", 0,
+         {"a.hdb": Hdb("sub/a.txt", b"a.txt")}, platforms=("posix",), unprivileged=("posix",), owned_by_root=True),
+    Case("a drop box whose sync fails", ["sub/a.txt"], {".": Folder(0o1733), "sub/a.txt": Text(BOOK)},
+         "a.hdb converted.\nerror: folder not synced\r\n", 1, {"a.hdb": Hdb("sub/a.txt", b"a.txt")},
+         platforms=("posix",), unprivileged=("posix",), owned_by_root=True,
+         fault=Fault(WHOLE_FLUSH_CALLS, "error=EIO")),
 ]
 
 # Runs a command with the scratch folder's files on a small tmpfs of its own,
@@ -657,10 +689,11 @@ def run_tool(command, case, scratch, platform):
     kwargs = {}
     if platform in case.unprivileged and os.geteuid() == 0:
         # Root ignores permission bits: these cases run as nobody.
-        for root, dirs, names in os.walk(scratch):
+        for root, dirs, names in os.walk(scratch) if not case.owned_by_root else ():
             for n in dirs + names:
                 os.lchown(os.path.join(root, n), NOBODY, NOBODY)
-        os.chown(scratch, NOBODY, NOBODY)
+        if not case.owned_by_root:
+            os.chown(scratch, NOBODY, NOBODY)
         kwargs.update(user=NOBODY, group=NOBODY, extra_groups=[])
         if platform == "windows":
             kwargs["env"] = nobody_wine_environment(command[:-1])
@@ -965,6 +998,10 @@ def expect_batch(case, order, platform):
     for name in order:
         if (".txt" not in name and ".TXT" not in name) or name.lower().endswith(".hdb"):
             continue
+        if case.batch_stop and case.batch_stop[0] == len(after):
+            fault = case.fault and replace(case.fault, on=name if case.fault.on == STOPPING_TEXT else case.fault.on)
+            message = case.batch_stop[1].format(input=name, output=output_name(name, platform))
+            return replace(case, stdout=stdout + message, status=1, after=after, fault=fault)
         entry = case.files.get(name)
         if isinstance(entry, Folder) or (isinstance(entry, Text) and entry.mode & 0o444 == 0):
             return replace(case, stdout=stdout + f"error: file not found: {shown(name)}\r\n", status=1, after=after)
