@@ -43,6 +43,7 @@ LISTING = "src/platform/directory_listing_posix.cpp"
 DESKTOP = "src/platform/desktop_posix.cpp"
 PROCESS = "src/platform/process_posix.cpp"
 CONSOLE = "src/platform/console_posix.cpp"
+WRITE_FULLY = "src/platform/write_fully_posix.h"
 UTF8 = "src/platform/utf16.cpp"
 
 SUCCESS_LINE = '''        report("%s converted.\\n", names[i]);'''
@@ -59,12 +60,7 @@ FLUSH = """    if (files.empty()) return 0;
     const int first"""
 NAME_TAKEN = """    (void)s.file.close();
     return CommitResult::committed;"""
-PRINT_LOOP = """    while (!text.empty()) {
-        const ssize_t written = ::write(STDOUT_FILENO, text.data(), text.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return;
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }"""
+PRINT_LOOP = "    (void)posix::writeFully(STDOUT_FILENO, text.data(), text.size());"
 OUT_OF_MEMORY = """    try {
         outcome = runMode(arguments);
     } catch (const std::bad_alloc&) {
@@ -133,7 +129,7 @@ MUTATIONS = [
      "input.readExactly(text.data(), textBytes);"),
     ("end of file counts as a full read", FILE_SYSTEM, "if (got <= 0) return false;  // error, or the file ended early",
      "if (got < 0) return false;\n        if (got == 0) return true;"),
-    ("short write ignored", FILE_SYSTEM, "if (written <= 0) return false;", "if (written <= 0) return true;"),
+    ("short write ignored", WRITE_FULLY, "if (written <= 0) return false;", "if (written <= 0) return true;"),
     ("write past the size limit kills", PROCESS, "(void)std::signal(SIGXFSZ, SIG_IGN);", "(void)SIGXFSZ;"),
     ("chunk buffer not restarted", CONVERTER, "block <= lastBlock; used = 0)", "block <= lastBlock;)"),
     # What may stand at the output's name.
@@ -165,7 +161,8 @@ MUTATIONS = [
     # Signals and messages.
     ("SIGQUIT not among the ending signals", PROCESS, "SIGPIPE, SIGQUIT, SIGUSR1,", "SIGPIPE, SIGUSR1,"),
     ("signals not held across the move and its line", CONVERTER,
-     "        const process::SignalsHeld held;\n        if (files[i].takeName()", "        if (files[i].takeName()"),
+     "    const process::SignalsHeld held;\n    for (std::size_t i = 0; i < files.size(); ++i) {",
+     "    for (std::size_t i = 0; i < files.size(); ++i) {"),
     ("signal handler removes only the first temporary", FILE_SYSTEM,
      "if (temporary.state == NAMED) (void)::unlink(temporary.name);",
      "if (temporary.state == NAMED) {\n            (void)::unlink(temporary.name);\n            break;\n        }"),
@@ -188,14 +185,15 @@ MUTATIONS = [
     ("all with trailing blanks", DISPATCH, 'if (first == "all")',
      'if (first.substr(0, first.find_last_not_of(\' \') + 1) == "all")'),
     (".TXT not a text name", FILE_NAMES, ' || name.find(".TXT") != std::string_view::npos', ""),
-    ("batch goes on after a failure", BATCH, "if (!session.convertEntry(name, output)) return ExitStatus::failure;",
+    ("batch goes on after a failure", BATCH, "if (!session.convertEntry(name, output)) return Outcome::failed;",
      "session.convertEntry(name, output);"),
-    ("batch takes only .txt", BATCH, "if (!hdb::namesTextFile(name) || isOutput) continue;",
-     'if (name.find(".txt") == std::string::npos || isOutput) continue;'),
-    ("batch converts outputs", BATCH, "const bool isOutput = endsWithHdb(name);", "const bool isOutput = false;"),
+    ("batch takes only .txt", BATCH, "if (!hdb::namesTextFile(name) || hdb::endsWithHdb(name)) continue;",
+     'if (name.find(".txt") == std::string::npos || hdb::endsWithHdb(name)) continue;'),
+    ("batch converts outputs", BATCH, "if (!hdb::namesTextFile(name) || hdb::endsWithHdb(name)) continue;",
+     "if (!hdb::namesTextFile(name)) continue;"),
     ("unlistable folder is success", BATCH,
-     'console::print("error: cannot list the current directory\\r\\n");\n        return ExitStatus::failure;',
-     'console::print("error: cannot list the current directory\\r\\n");\n        return ExitStatus::success;'),
+     'console::print("error: cannot list the current directory\\r\\n");\n        return Outcome::failed;',
+     'console::print("error: cannot list the current directory\\r\\n");\n        return Outcome::succeeded;'),
     ("listing error partway ignored", LISTING, "complete = errno == 0;", "complete = true;"),
     # Names.
     ("C0 and C1 taken as lead bytes", UTF8, "else if (lead >= 0xC2) length = 2;", "else if (lead >= 0xC0) length = 2;"),
