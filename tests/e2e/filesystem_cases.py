@@ -336,6 +336,12 @@ def unavailable():
 def main():
     options = harness.parser(platform=False).parse_args()
     why = unavailable()
+    if why is None and os.environ.get("FOLIANT_OWN_MOUNTS") != "1" and shutil.which("unshare"):
+        # Mounts in a namespace of this test's own: another test that makes a
+        # namespace meanwhile (the small-disk cases) would otherwise take
+        # copies of them, and an image unmounted here would stay in use.
+        os.environ["FOLIANT_OWN_MOUNTS"] = "1"
+        os.execvp("unshare", ["unshare", "--mount", "--propagation", "private", sys.executable, *sys.argv])
     if why is None:
         with harness.scratch("foliant-mount-probe-") as work:
             try:
