@@ -179,26 +179,24 @@ bool Session::convert(const std::string& inputName, const std::string& path, std
     // with that output in place, as one conversion after another would be.
     if ((pendingAs(base) || pendingAs(target)) && !completeBatch()) return false;
 
-    std::uint64_t textSize = 0;
-    fs::FileId inputId;
-    {
-        fs::File input;
-        if (!input.openForReading(path) || !input.measure(textSize, inputId))
-            return fail("error: file not found: %s\r\n", inputName);
-    }
+    // Opened to be measured, and closed at once.
+    fs::FileFacts measured;
+    if (!fs::File().openForReading(path, &measured)) return fail("error: file not found: %s\r\n", inputName);
+    const std::uint64_t textSize = measured.size;
+    const fs::FileId inputId = measured.id;
     if (textSize > MAX_TEXT_SIZE) return fail("error: file too large: %s\r\n", inputName);
 
     const BlockPlan plan(textSize);
     std::vector<std::uint8_t> front = encodeFront(nativeHeaderName(base), plan);
 
     fs::File input;
-    if (!input.openForReading(path)) return fail("error: file not found\r\n");
+    fs::FileFacts reopened;
+    if (!input.openForReading(path, &reopened)) return fail("error: file not found\r\n");
 
     // An impossible name is refused here too, before the text is copied.
     const fs::PathStatus existing = fs::inspectPath(target);
     if (existing.kind != fs::PathKind::missing) {
-        fs::FileId reopenedId;
-        if (existing.id == inputId || (input.id(reopenedId) && existing.id == reopenedId) ||
+        if (existing.id == inputId || existing.id == reopened.id ||
             (inCurrentFolder(inputName, base) && sameEntry(base, target)))
             return fail("error: input and output are the same file: %s\r\n", inputName);
         // Two inputs of one run with one output name: the second would
@@ -210,7 +208,7 @@ bool Session::convert(const std::string& inputName, const std::string& path, std
     }
 
     fs::PendingFile outputFile;
-    if (!outputFile.create(target)) return fail("error: file not created\r\n");
+    if (!outputFile.create(target, existing.kind != fs::PathKind::missing)) return fail("error: file not created\r\n");
     const StreamResult streamed = writeBlocks(plan, std::move(front), input, outputFile);
     input.close();
     if (streamed != StreamResult::done) {

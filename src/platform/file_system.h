@@ -20,6 +20,11 @@ struct FileId {
     bool operator==(const FileId&) const = default;
 };
 
+struct FileFacts {
+    std::uint64_t size = 0;
+    FileId id;
+};
+
 // impossibleName: no file can have this name here (it is too long).
 enum class PathKind { missing, impossibleName, regularFile, directory, other };
 
@@ -45,12 +50,11 @@ public:
     ~File();
 
     // Opens an existing regular file for reading only; never writes to it.
-    bool openForReading(const std::string& path);
+    // `facts`, if given, receives its size and identity.
+    bool openForReading(const std::string& path, struct FileFacts* facts = nullptr);
 
     bool size(std::uint64_t& out) const;
     bool id(FileId& out) const;
-    // Both at once.
-    bool measure(std::uint64_t& size, FileId& id) const;
     // Reads `count` bytes from the current position; false on a read error
     // or when the file ends first.
     bool readExactly(void* buffer, std::size_t count);
@@ -104,8 +108,10 @@ public:
     PendingFile& operator=(const PendingFile&) = delete;
     ~PendingFile();
 
-    // Creates the file that is to become `name`, a name in the current folder.
-    bool create(const std::string& name);
+    // Creates the file that is to become `name`, a name in the current
+    // folder. `replacing`: a file of that name may be there, whose
+    // permissions the new one is to take.
+    bool create(const std::string& name, bool replacing = true);
     // All of `count` or failure, as File::writeAll.
     bool writeAll(const void* buffer, std::size_t count);
     // The bytes written so far.

@@ -192,9 +192,10 @@ PathStatus inspectPath(const std::string& path) {
     return PathStatus{kindOf(st.st_mode), ::access(path.c_str(), W_OK) != 0, idOf(st)};
 }
 
-bool File::openForReading(const std::string& path) {
+bool File::openForReading(const std::string& path, FileFacts* facts) {
     close();
-    // O_NONBLOCK: a FIFO of that name must not hang the open.
+    // O_NONBLOCK: a FIFO of that name must not hang the open. It may stay:
+    // reading a regular file does not heed it.
     const int opened = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (opened < 0) return false;
     struct stat st {};
@@ -202,8 +203,7 @@ bool File::openForReading(const std::string& path) {
         ::close(opened);
         return false;
     }
-    // Back to blocking reads: of the status flags, only O_NONBLOCK was set.
-    (void)::fcntl(opened, F_SETFL, 0);
+    if (facts != nullptr) *facts = FileFacts{static_cast<std::uint64_t>(st.st_size), idOf(st)};
     handle_ = opened;
     return true;
 }
@@ -219,14 +219,6 @@ bool File::id(FileId& out) const {
     struct stat st {};
     if (::fstat(fd(handle_), &st) != 0) return false;
     out = idOf(st);
-    return true;
-}
-
-bool File::measure(std::uint64_t& size, FileId& id) const {
-    struct stat st {};
-    if (::fstat(fd(handle_), &st) != 0) return false;
-    size = static_cast<std::uint64_t>(st.st_size);
-    id = idOf(st);
     return true;
 }
 
@@ -265,6 +257,7 @@ struct PendingFile::State {
     std::string name;
     Temporary* entry = nullptr;  // its entry in the signal handlers' table while pending
     std::uint64_t written = 0;
+    bool replacing = false;
 };
 
 PendingFile::PendingFile() : state_(std::make_unique<State>()) {}
@@ -295,11 +288,12 @@ bool PendingFile::writeAll(const void* buffer, std::size_t count) {
     return true;
 }
 
-bool PendingFile::create(const std::string& name) {
+bool PendingFile::create(const std::string& name, bool replacing) {
     discard();
     State& s = *state_;
     s.name = name;
     s.written = 0;
+    s.replacing = replacing;
     s.entry = takeEntry();
     if (s.entry == nullptr) return false;
     const int unnamedFile = unnamed::create();
@@ -329,6 +323,8 @@ bool PendingFile::create(const std::string& name) {
 }
 
 std::size_t makeDurable(std::span<PendingFile> files) {
+    if (files.empty()) return 0;
+    const int first = fd(files.front().state_->file.nativeHandle());
     for (std::size_t i = 0; i < files.size(); ++i) {
         PendingFile::State& s = *files[i].state_;
         const int file = fd(s.file.nativeHandle());
@@ -337,10 +333,8 @@ std::size_t makeDurable(std::span<PendingFile> files) {
         const int duplicate = ::dup(file);
         if (duplicate >= 0 && ::close(duplicate) != 0) return i;
         // Before the flush, so that it covers them.
-        keepAttributesOf(s.name, file);
+        if (s.replacing) keepAttributesOf(s.name, file);
     }
-    if (files.empty()) return 0;
-    const int first = fd(files.front().state_->file.nativeHandle());
     // A flush of each file would be a flush of the disk's cache each.
     if (files.size() > 1 && syncsWholeFileSystem(first)) return syncFileSystem(first) ? files.size() : 0;
     for (std::size_t i = 0; i < files.size(); ++i)

@@ -99,7 +99,7 @@ PathStatus inspectPath(const std::string& path) {
     return PathStatus{kind, (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0, idOf(info)};
 }
 
-bool File::openForReading(const std::string& path) {
+bool File::openForReading(const std::string& path, FileFacts* facts) {
     close();
     // Others may go on reading and writing the text while it is converted.
     const HANDLE handle =
@@ -111,6 +111,10 @@ bool File::openForReading(const std::string& path) {
         return false;
     }
     handle_ = reinterpret_cast<std::intptr_t>(handle);
+    if (facts != nullptr && (!size(facts->size) || !id(facts->id))) {
+        close();
+        return false;
+    }
     return true;
 }
 
@@ -127,8 +131,6 @@ bool File::id(FileId& out) const {
     out = idOf(info);
     return true;
 }
-
-bool File::measure(std::uint64_t& size, FileId& id) const { return File::size(size) && File::id(id); }
 
 bool File::readExactly(void* buffer, std::size_t count) {
     auto* bytes = static_cast<char*>(buffer);
@@ -176,6 +178,7 @@ struct PendingFile::State {
     std::string temporary;        // the name it has until it takes its own, if any
     bool removedOnClose = false;  // marked for deletion
     std::uint64_t written = 0;
+    bool replacing = false;
 };
 
 PendingFile::PendingFile() : state_(std::make_unique<State>()) {}
@@ -205,11 +208,12 @@ bool PendingFile::writeAll(const void* buffer, std::size_t count) {
     return true;
 }
 
-bool PendingFile::create(const std::string& name) {
+bool PendingFile::create(const std::string& name, bool replacing) {
     discard();
     State& s = *state_;
     s.name = name;
     s.written = 0;
+    s.replacing = replacing;
     s.temporary = parts::withFreshTemporaryName([&s](const std::string& temporary) {
         // No sharing: while it lives no other run can open it, which tells it
         // from debris. DELETE: to mark it, and to rename it through this
@@ -234,7 +238,7 @@ std::size_t makeDurable(std::span<PendingFile> files) {
     for (std::size_t i = 0; i < files.size(); ++i) {
         PendingFile::State& s = *files[i].state_;
         const HANDLE handle = asHandle(s.file.nativeHandle());
-        keepAccessOf(s.name, handle);
+        if (s.replacing) keepAccessOf(s.name, handle);
         if (FlushFileBuffers(handle) == 0) return i;
     }
     return files.size();
