@@ -3,6 +3,7 @@
 #include "platform/file_system.h"
 
 #include <random>
+#include <utility>
 
 #include "platform/file_system_parts.h"
 
@@ -20,6 +21,30 @@ File& File::operator=(File&& other) noexcept {
 }
 
 File::~File() { close(); }
+
+PendingFile::PendingFile() : state_(newState()) {}
+
+PendingFile::PendingFile(PendingFile&& other) noexcept = default;
+
+PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
+    if (this != &other) {
+        if (state_) discard();
+        file_ = std::move(other.file_);
+        name_ = std::move(other.name_);
+        written_ = other.written_;
+        replacing_ = other.replacing_;
+        state_ = std::move(other.state_);
+    }
+    return *this;
+}
+
+PendingFile::~PendingFile() {
+    if (state_) discard();
+}
+
+std::uint64_t PendingFile::size() const { return written_; }
+
+bool PendingFile::id(FileId& out) const { return file_.id(out); }
 
 PendingFile::CommitResult PendingFile::commit() {
     if (makeDurable(std::span<PendingFile>(this, 1)) != 1) {

@@ -140,8 +140,18 @@ public:
     friend std::size_t makeDurable(std::span<PendingFile> files);
 
 private:
-    struct State;  // each platform's own, in its file_system_*.cpp
-    std::unique_ptr<State> state_;
+    // What each platform keeps besides, in its file_system_*.cpp.
+    struct State;
+    struct StateDeleter {
+        void operator()(State* state) const;
+    };
+    static State* newState();
+
+    File file_;
+    std::string name_;  // the name it is to take
+    std::uint64_t written_ = 0;
+    bool replacing_ = false;  // a file of that name may be there, whose permissions it takes
+    std::unique_ptr<State, StateDeleter> state_;
 };
 
 std::size_t makeDurable(std::span<PendingFile> files);

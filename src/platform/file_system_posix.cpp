@@ -253,57 +253,36 @@ bool File::close() {
 }
 
 struct PendingFile::State {
-    File file;
-    std::string name;
     Temporary* entry = nullptr;  // its entry in the signal handlers' table while pending
-    std::uint64_t written = 0;
-    bool replacing = false;
 };
 
-PendingFile::PendingFile() : state_(std::make_unique<State>()) {}
+PendingFile::State* PendingFile::newState() { return new State(); }
 
-PendingFile::PendingFile(PendingFile&& other) noexcept = default;
-
-PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
-    if (this != &other) {
-        if (state_) discard();
-        state_ = std::move(other.state_);
-    }
-    return *this;
-}
-
-PendingFile::~PendingFile() {
-    if (state_) discard();
-}
-
-std::uint64_t PendingFile::size() const { return state_->written; }
-
-bool PendingFile::id(FileId& out) const { return state_->file.id(out); }
+void PendingFile::StateDeleter::operator()(State* state) const { delete state; }
 
 bool PendingFile::writeAll(const void* buffer, std::size_t count) {
-    State& s = *state_;
-    if (!s.file.writeAll(buffer, count)) return false;
-    startWriteback(fd(s.file.nativeHandle()), s.written, count);
-    s.written += count;
+    if (!file_.writeAll(buffer, count)) return false;
+    startWriteback(fd(file_.nativeHandle()), written_, count);
+    written_ += count;
     return true;
 }
 
 bool PendingFile::create(const std::string& name, bool replacing) {
     discard();
     State& s = *state_;
-    s.name = name;
-    s.written = 0;
-    s.replacing = replacing;
+    name_ = name;
+    written_ = 0;
+    replacing_ = replacing;
     s.entry = takeEntry();
     if (s.entry == nullptr) return false;
     const int unnamedFile = unnamed::create();
     if (unnamedFile >= 0) {
         // Nobody else can reach it: it is locked only if it ever gets a
         // temporary name.
-        s.file = File(unnamedFile);
+        file_ = File(unnamedFile);
         return true;
     }
-    if (nameTemporarily(*s.entry, [&s](const char* temporary) {
+    if (nameTemporarily(*s.entry, [this](const char* temporary) {
             const int opened = ::open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
             if (opened < 0) return false;
             // A sweep may take the new name before the lock does; then it is
@@ -313,7 +292,7 @@ bool PendingFile::create(const std::string& name, bool replacing) {
                 errno = EEXIST;
                 return false;
             }
-            s.file = File(opened);
+            file_ = File(opened);
             return true;
         }))
         return true;
@@ -324,31 +303,31 @@ bool PendingFile::create(const std::string& name, bool replacing) {
 
 std::size_t makeDurable(std::span<PendingFile> files) {
     if (files.empty()) return 0;
-    const int first = fd(files.front().state_->file.nativeHandle());
+    const int first = fd(files.front().file_.nativeHandle());
     for (std::size_t i = 0; i < files.size(); ++i) {
-        PendingFile::State& s = *files[i].state_;
-        const int file = fd(s.file.nativeHandle());
+        const PendingFile& pending = files[i];
+        const int file = fd(pending.file_.nativeHandle());
         // Closing a duplicate reports what surfaces only at close (NFS,
         // FUSE) while the file keeps its lock.
         const int duplicate = ::dup(file);
         if (duplicate >= 0 && ::close(duplicate) != 0) return i;
         // Before the flush, so that it covers them.
-        if (s.replacing) keepAttributesOf(s.name, file);
+        if (pending.replacing_) keepAttributesOf(pending.name_, file);
     }
     // A flush of each file would be a flush of the disk's cache each.
     if (files.size() > 1 && syncsWholeFileSystem(first)) return syncFileSystem(first) ? files.size() : 0;
     for (std::size_t i = 0; i < files.size(); ++i)
-        if (!syncData(fd(files[i].state_->file.nativeHandle()))) return i;
+        if (!syncData(fd(files[i].file_.nativeHandle()))) return i;
     return files.size();
 }
 
 PendingFile::CommitResult PendingFile::takeName() {
     State& s = *state_;
-    const int file = fd(s.file.nativeHandle());
+    const int file = fd(file_.nativeHandle());
     if (s.entry->state == UNNAMED) {
         // Straight by its own name when that is free, else by a temporary
         // name that is at once moved over the file of that name.
-        if (unnamed::link(file, s.name.c_str())) {
+        if (unnamed::link(file, name_.c_str())) {
             s.entry->state = NONE;
         } else if (errno != EEXIST || lockExclusively(file) == Lock::taken ||
                    !nameTemporarily(*s.entry,
@@ -359,7 +338,7 @@ PendingFile::CommitResult PendingFile::takeName() {
     }
     if (s.entry->state == NAMED) {
         const process::SignalsHeld held;
-        if (::rename(s.entry->name, s.name.c_str()) != 0) {
+        if (::rename(s.entry->name, name_.c_str()) != 0) {
             discard();
             return CommitResult::notPlaced;
         }
@@ -368,13 +347,13 @@ PendingFile::CommitResult PendingFile::takeName() {
     s.entry = nullptr;
     // Every error was known before the name was taken; a failing close now
     // must not cost the output that has replaced an earlier one.
-    (void)s.file.close();
+    (void)file_.close();
     return CommitResult::committed;
 }
 
 void PendingFile::discard() {
     State& s = *state_;
-    s.file.close();  // an unnamed file goes with it
+    file_.close();  // an unnamed file goes with it
     if (s.entry == nullptr) return;
     if (s.entry->state == NAMED) {
         const process::SignalsHeld held;

@@ -173,48 +173,27 @@ bool File::close() {
 }
 
 struct PendingFile::State {
-    File file;
-    std::string name;
     std::string temporary;        // the name it has until it takes its own, if any
     bool removedOnClose = false;  // marked for deletion
-    std::uint64_t written = 0;
-    bool replacing = false;
 };
 
-PendingFile::PendingFile() : state_(std::make_unique<State>()) {}
+PendingFile::State* PendingFile::newState() { return new State(); }
 
-PendingFile::PendingFile(PendingFile&& other) noexcept = default;
-
-PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
-    if (this != &other) {
-        if (state_) discard();
-        state_ = std::move(other.state_);
-    }
-    return *this;
-}
-
-PendingFile::~PendingFile() {
-    if (state_) discard();
-}
-
-std::uint64_t PendingFile::size() const { return state_->written; }
-
-bool PendingFile::id(FileId& out) const { return state_->file.id(out); }
+void PendingFile::StateDeleter::operator()(State* state) const { delete state; }
 
 bool PendingFile::writeAll(const void* buffer, std::size_t count) {
-    State& s = *state_;
-    if (!s.file.writeAll(buffer, count)) return false;
-    s.written += count;
+    if (!file_.writeAll(buffer, count)) return false;
+    written_ += count;
     return true;
 }
 
 bool PendingFile::create(const std::string& name, bool replacing) {
     discard();
     State& s = *state_;
-    s.name = name;
-    s.written = 0;
-    s.replacing = replacing;
-    s.temporary = parts::withFreshTemporaryName([&s](const std::string& temporary) {
+    name_ = name;
+    written_ = 0;
+    replacing_ = replacing;
+    s.temporary = parts::withFreshTemporaryName([this, &s](const std::string& temporary) {
         // No sharing: while it lives no other run can open it, which tells it
         // from debris. DELETE: to mark it, and to rename it through this
         // handle; WRITE_DAC: to give it the earlier output's access rules.
@@ -225,7 +204,7 @@ bool PendingFile::create(const std::string& name, bool replacing) {
             return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? parts::Attempt::nameTaken
                                                                                : parts::Attempt::failed;
         }
-        s.file = File(reinterpret_cast<std::intptr_t>(handle));
+        file_ = File(reinterpret_cast<std::intptr_t>(handle));
         // Where the mark is refused, the file is removed by name on failure.
         s.removedOnClose = markForDeletion(handle, true);
         return parts::Attempt::made;
@@ -236,9 +215,9 @@ bool PendingFile::create(const std::string& name, bool replacing) {
 std::size_t makeDurable(std::span<PendingFile> files) {
     // A flush for a whole volume needs administrator rights: one flush each.
     for (std::size_t i = 0; i < files.size(); ++i) {
-        PendingFile::State& s = *files[i].state_;
-        const HANDLE handle = asHandle(s.file.nativeHandle());
-        if (s.replacing) keepAccessOf(s.name, handle);
+        const PendingFile& pending = files[i];
+        const HANDLE handle = asHandle(pending.file_.nativeHandle());
+        if (pending.replacing_) keepAccessOf(pending.name_, handle);
         if (FlushFileBuffers(handle) == 0) return i;
     }
     return files.size();
@@ -246,7 +225,7 @@ std::size_t makeDurable(std::span<PendingFile> files) {
 
 PendingFile::CommitResult PendingFile::takeName() {
     State& s = *state_;
-    const HANDLE handle = asHandle(s.file.nativeHandle());
+    const HANDLE handle = asHandle(file_.nativeHandle());
     if (s.removedOnClose) {
         if (!markForDeletion(handle, false)) {
             discard();
@@ -254,7 +233,7 @@ PendingFile::CommitResult PendingFile::takeName() {
         }
         s.removedOnClose = false;
     }
-    if (!renameOpenFile(handle, s.name)) {
+    if (!renameOpenFile(handle, name_)) {
         s.removedOnClose = markForDeletion(handle, true);
         discard();
         return CommitResult::notPlaced;
@@ -262,13 +241,13 @@ PendingFile::CommitResult PendingFile::takeName() {
     s.temporary.clear();
     // The flush reported every error; a failing close now must not cost the
     // output that has replaced an earlier one.
-    (void)s.file.close();
+    (void)file_.close();
     return CommitResult::committed;
 }
 
 void PendingFile::discard() {
     State& s = *state_;
-    s.file.close();
+    file_.close();
     if (!s.temporary.empty() && !s.removedOnClose) DeleteFileW(win::systemPath(s.temporary).c_str());
     s.temporary.clear();
     s.removedOnClose = false;
