@@ -55,10 +55,12 @@ tail -n 3 "$logs/install"
 build windows
 build fuzz
 
+# The dialog tests type into real windows, which a loaded machine may
+# answer too late or wrongly: they run last, one build at a time.
 presets=(default sanitize windows fuzz)
 pids=()
 for preset in "${presets[@]}"; do
-  ctest --preset "$preset" >"$logs/$preset" 2>&1 &
+  ctest --preset "$preset" -E '^gui$' >"$logs/$preset" 2>&1 &
   pids+=($!)
 done
 status=0
@@ -68,5 +70,9 @@ for i in "${!presets[@]}"; do
   echo "== test ${presets[$i]}"
   cat "$logs/${presets[$i]}"
   [ "$result" -eq 0 ] || status=1
+done
+for preset in default sanitize windows; do
+  echo "== test $preset: the dialogs"
+  ctest --preset "$preset" -R '^gui$' || status=1
 done
 exit "$status"
