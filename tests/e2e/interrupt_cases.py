@@ -310,7 +310,11 @@ def posix_sweep(tools, work, jobs, report, sanitized):
             if unnamed != (kind == "unnamed"):
                 report.case(f"{kind} file, {setup}", [f"strace saw {'an' if unnamed else 'no'} O_TMPFILE open"])
                 continue
-            plan = [(number, call, nth) for number in SIGNALS[kind] for call in SYSCALLS
+            # Every caught signal takes the one handler: under the sanitizers,
+            # which look for memory faults and not for a signal left out,
+            # four stand for all of them.
+            numbers = [n for n in SIGNALS[kind] if n in SIGNALS["unnamed"]] if sanitized else SIGNALS[kind]
+            plan = [(number, call, nth) for number in numbers for call in SYSCALLS
                     for nth in range(1, counts[call] + 1)]
             with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
                 results = list(pool.map(lambda p: interrupted_case(tool, kind, setup, work, environment, *p), plan))
