@@ -204,8 +204,9 @@ def cases(platform, scratch):
             ("a name outside the code page is converted and opened", UNICODE_NAME + ".txt",
              Expected(f"{UNICODE_NAME}.hdb converted.\n".encode(), unicode_output, unicode_output)),
         ]
-    # Nothing read from standard input, nothing converted.
-    return found + [("Escape cancels and asks nothing more", None, None)]
+    # Nothing read from standard input, nothing converted. First: a key the
+    # typing cases leave pending under load (seen once) must not answer it.
+    return [("Escape cancels and asks nothing more", None, None)] + found
 
 
 def tried_case(display, options, environment, scratch, log, name, typed, expected):
