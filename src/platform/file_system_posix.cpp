@@ -388,7 +388,11 @@ FolderSync syncCurrentFolder(const std::string& anOutput) {
     }
     // A folder others may write to but not read (a drop box, mode 1733)
     // cannot be opened; its file system can be synced through an output.
-    const int output = ::open(anOutput.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    // An output that kept an earlier one's write-only mode opens for writing
+    // alone; that descriptor serves as well, and nothing is written.
+    constexpr int FLAGS = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    int output = ::open(anOutput.c_str(), O_RDONLY | FLAGS);
+    if (output < 0 && errno == EACCES) output = ::open(anOutput.c_str(), O_WRONLY | FLAGS);
     if (output < 0) return FolderSync::synced;  // nothing more to ask: as durable as the system keeps names
     const bool synced = !syncsWholeFileSystem(output) || syncFileSystem(output);
     ::close(output);

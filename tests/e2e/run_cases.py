@@ -555,6 +555,12 @@ CASES = [
          "a.hdb converted.\nerror: folder not synced\r\n", 1, {"a.hdb": Hdb("sub/a.txt", b"a.txt")},
          platforms=("posix",), unprivileged=("posix",), owned_by_root=True,
          fault=Fault(WHOLE_FLUSH_CALLS, "error=EIO")),
+    # The output kept an earlier one's write-only mode: synced all the same.
+    Case("a drop box with a write-only output whose sync fails", ["sub/a.txt"],
+         {".": Folder(0o1733), "sub/a.txt": Text(BOOK), "a.hdb": Text(b"old", 0o200)},
+         "a.hdb converted.\nerror: folder not synced\r\n", 1, {"a.hdb": Hdb("sub/a.txt", b"a.txt")},
+         platforms=("posix",), unprivileged=("posix",), owned_by_root=True, owners={"a.hdb": (NOBODY, NOBODY)},
+         modes={"a.hdb": 0o200}, fault=Fault(WHOLE_FLUSH_CALLS, "error=EIO")),
 ]
 
 # Runs a command with the scratch folder's files on a small tmpfs of its own,
