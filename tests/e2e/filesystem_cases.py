@@ -19,7 +19,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
-from hdb_reader import HdbError, read_hdb  # noqa: E402
+from hdb_reader import HdbError, read_hdb, text_problem  # noqa: E402
 
 SKIPPED = 77
 
@@ -106,12 +106,7 @@ def folder_problems(folder, expected):
         if data is None:
             continue
         if name in names and name.endswith(".hdb"):
-            with open(os.path.join(folder, name), "rb") as f:
-                try:
-                    if read_hdb(f.read())[1] != data:
-                        problems.append(f"{name} does not hold the text it should")
-                except HdbError as error:
-                    problems.append(f"{name}: {error}")
+            problems += filter(None, [text_problem(os.path.join(folder, name), data)])
         elif name in names:
             with open(os.path.join(folder, name), "rb") as f:
                 if f.read() != data:

@@ -2,6 +2,7 @@
 invariant of the layout, with the limits of its C++ twin (hdb_reader.h).
 It shares no code with the tool, so the two check each other."""
 
+import os
 import struct
 
 HEADER_SIZE = 92
@@ -81,3 +82,14 @@ def read_hdb(data):
     expected_blocks = max(1, -(-text_size // TEXT_BLOCK_SIZE))
     _expect(block_count == expected_blocks, "block count does not fit the size")
     return bytes(name), bytes(text)
+
+
+def text_problem(path, text):
+    """Why the HDB file at `path` does not hold `text`, or None."""
+    with open(path, "rb") as f:
+        try:
+            if read_hdb(f.read())[1] != text:
+                return f"{os.path.basename(path)}: text blocks differ from the input"
+        except HdbError as error:
+            return f"{os.path.basename(path)}: {error}"
+    return None

@@ -25,7 +25,7 @@ import sys
 import time
 
 import harness
-from hdb_reader import MAX_TEXT, HdbError, read_hdb
+from hdb_reader import MAX_TEXT, HdbError, read_hdb, text_problem
 
 TEXT = bytes((i * 31 + (i >> 10)) % 251 for i in range(700_000))  # three chunks of 256 KiB, three writes
 EARLIER = b"an earlier output"
@@ -165,12 +165,7 @@ def stopped_batch_case(tool, work, environment, number, call, nth):
                     problems.append(f"{name}: left behind")
                 continue
             placed.append(name)
-            with open(os.path.join(scratch, name), "rb") as f:
-                try:
-                    if read_hdb(f.read())[1] != text:
-                        problems.append(f"{name}: text blocks differ from the input")
-                except HdbError as error:
-                    problems.append(f"{name}: {error}")
+            problems += filter(None, [text_problem(os.path.join(scratch, name), text)])
         lines = {f"{name} converted.\n".encode() for name in placed}
         printed_lines = printed.splitlines(True)
         # SIGKILL cannot be held: it may come between a name and its line.
