@@ -44,6 +44,7 @@ DESKTOP = "src/platform/desktop_posix.cpp"
 PROCESS = "src/platform/process_posix.cpp"
 CONSOLE = "src/platform/console_posix.cpp"
 WRITE_FULLY = "src/platform/write_fully_posix.h"
+UNNAMED = "src/platform/unnamed_file_linux.cpp"
 UTF8 = "src/platform/utf16.cpp"
 
 SUCCESS_LINE = '''        report("%s converted.\\n", names[i]);'''
@@ -53,12 +54,12 @@ TAKE_NAME = """        if (files[i].takeName() != fs::PendingFile::CommitResult:
             return false;
         }
 """ + SUCCESS_LINE
-RENAME_INTO_PLACE = """        if (::rename(s.entry->name, s.name.c_str()) != 0) {
+RENAME_INTO_PLACE = """        if (::rename(s.entry->name, name_.c_str()) != 0) {
             discard();"""
 # The batch's flush, in makeDurable(), and the last step of takeName().
 FLUSH = """    if (files.empty()) return 0;
     const int first"""
-NAME_TAKEN = """    (void)s.file.close();
+NAME_TAKEN = """    (void)file_.close();
     return CommitResult::committed;"""
 PRINT_LOOP = "    (void)posix::writeFully(STDOUT_FILENO, text.data(), text.size());"
 OUT_OF_MEMORY = """    try {
@@ -74,8 +75,8 @@ MUTATIONS = [
     # The move into place.
     # (Skipping discard() there changes nothing: the destructor discards.)
     ("failed rename over an earlier output ignored", FILE_SYSTEM, RENAME_INTO_PLACE,
-     RENAME_INTO_PLACE.replace("if (::rename(s.entry->name, s.name.c_str()) != 0) {",
-                               "if (::rename(s.entry->name, s.name.c_str()) != 0 && false) {")),
+     RENAME_INTO_PLACE.replace("if (::rename(s.entry->name, name_.c_str()) != 0) {",
+                               "if (::rename(s.entry->name, name_.c_str()) != 0 && false) {")),
     ("success line before the move", CONVERTER, TAKE_NAME,
      SUCCESS_LINE + "\n" + TAKE_NAME.replace("\n" + SUCCESS_LINE, "")),
     ("failed move reported as success", CONVERTER,
@@ -90,7 +91,7 @@ MUTATIONS = [
      "if (duplicate >= 0 && ::close(duplicate) != 0 && false) return i;"),
     ("duplicate not closed before naming", FILE_SYSTEM, "const int duplicate = ::dup(file);",
      "const int duplicate = -1;"),
-    ("no sync before naming", FILE_SYSTEM, "        if (!syncData(fd(files[i].state_->file.nativeHandle()))) return i;",
+    ("no sync before naming", FILE_SYSTEM, "        if (!syncData(fd(files[i].file_.nativeHandle()))) return i;",
      "        (void)i;"),
     ("no syncfs before naming a batch", FILE_SYSTEM, "return syncFileSystem(first) ? files.size() : 0;",
      "return files.size();"),
@@ -101,16 +102,18 @@ MUTATIONS = [
     ("batch named before its flush", FILE_SYSTEM, (FLUSH, NAME_TAKEN),
      ("    return files.size();\n    const int first", "    (void)syncData(file);\n" + NAME_TAKEN)),
     ("close error after the rename deletes the output", FILE_SYSTEM,
-     "    (void)s.file.close();\n    return CommitResult::committed;",
-     "    if (!s.file.close()) {\n        ::unlink(s.name.c_str());\n        return CommitResult::notWritten;\n    }\n"
+     "    (void)file_.close();\n    return CommitResult::committed;",
+     "    if (!file_.close()) {\n        ::unlink(name_.c_str());\n        return CommitResult::notWritten;\n    }\n"
      "    return CommitResult::committed;"),
+    ("no /proc when naming by descriptor is refused", UNNAMED, "        emptyPathRefused = true;\n",
+     "        return false;\n"),
     ("folder not synced at the end", CONVERTER,
      "if (written_.empty() || fs::syncCurrentFolder(written_.back().name) == fs::FolderSync::synced) return true;",
      "return true;"),
     ("failed folder sync ignored", FILE_SYSTEM, "synced = errno == EINVAL || errno == EROFS;", "synced = true;"),
     ("drop box not synced through an output", FILE_SYSTEM,
-     "    const int output = ::open(anOutput.c_str(),",
-     "    return FolderSync::failed;\n    const int output = ::open(anOutput.c_str(),"),
+     "    int output = ::open(anOutput.c_str(), O_RDONLY",
+     "    return FolderSync::failed;\n    int output = ::open(anOutput.c_str(), O_RDONLY"),
     ("earlier output's mode not kept", FILE_SYSTEM, "(void)::fchmod(file, st.st_mode & 0777);", ""),
     ("setuid and setgid bits kept", FILE_SYSTEM, "(void)::fchmod(file, st.st_mode & 0777);",
      "(void)::fchmod(file, st.st_mode & 07777);"),
@@ -144,7 +147,7 @@ MUTATIONS = [
      "existing.kind != fs::PathKind::regularFile"),
     ("write permission not asked", FILE_SYSTEM, "::access(path.c_str(), W_OK) != 0", "false"),
     ("same file not noticed", CONVERTER,
-     "existing.id == inputId || (input.id(reopenedId) && existing.id == reopenedId)", "false"),
+     "existing.id == inputId || existing.id == reopened.id", "false"),
     ("same file under another case not noticed", CONVERTER,
      "(inCurrentFolder(inputName, base) && sameEntry(base, target))",
      "(inCurrentFolder(inputName, base) && base == target)"),

@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/unnamed_file.h"
@@ -8,8 +10,11 @@
 namespace foliant::fs::unnamed {
 namespace {
 
-// An unnamed file is named through its entry in /proc: linkat with
-// AT_EMPTY_PATH would need a capability the tool does not have.
+// An unnamed file is named straight from its descriptor (linkat with
+// AT_EMPTY_PATH) where the kernel allows its opener that (Linux 6.10 on, or
+// a process with CAP_DAC_READ_SEARCH); elsewhere through its entry in /proc.
+bool emptyPathRefused = false;
+
 struct ProcPath {
     explicit ProcPath(int fd) { (void)std::snprintf(text, sizeof text, "/proc/self/fd/%d", fd); }
     char text[32];
@@ -36,6 +41,12 @@ int create() {
 }
 
 bool link(int fd, const char* name) {
+    if (!emptyPathRefused) {
+        if (::linkat(fd, "", AT_FDCWD, name, AT_EMPTY_PATH) == 0) return true;
+        // ENOENT: not allowed to this process; EINVAL: a kernel without the flag.
+        if (errno != ENOENT && errno != EINVAL) return false;
+        emptyPathRefused = true;
+    }
     return ::linkat(AT_FDCWD, ProcPath(fd).text, AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0;
 }
 

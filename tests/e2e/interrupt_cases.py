@@ -227,7 +227,8 @@ def order_problems(lines, scratch, outputs):
         elif name == "syncfs":
             whole_flushes.append(index)
         elif name == "linkat":
-            linked = file_of.get(int(strings[0].removeprefix("/proc/self/fd/")))
+            # By its descriptor (AT_EMPTY_PATH), or by its entry in /proc.
+            linked = file_of.get(descriptor if strings[0] == "" else int(strings[0].removeprefix("/proc/self/fd/")))
             if TEMPORARY.fullmatch(strings[1]):
                 temporary_of[strings[1]] = linked
             else:

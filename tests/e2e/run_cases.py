@@ -378,6 +378,10 @@ CASES = [
     # system call itself.
     Case("the move into place fails", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": Text(b"old")},
          "error: file not created\r\n", 1, platforms=("posix",), fault=Fault(MOVE_CALLS, "error=EIO")),
+    Case("a kernel that names no file by its descriptor", ["a.txt", "b.txt"],
+         {"a.txt": Text(BOOK), "b.txt": Text(LINES)}, "a.hdb converted.\nb.hdb converted.\n", 0,
+         {"a.hdb": Hdb("a.txt", b"a.txt"), "b.hdb": Hdb("b.txt", b"b.txt")}, platforms=("posix",),
+         fault=Fault("linkat", "error=ENOENT")),
     Case("the rename over an earlier output fails", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": Text(b"old")},
          "error: file not created\r\n", 1, platforms=("posix",), fault=Fault(RENAME_CALLS, "error=EIO")),
     Case("the second opening of the text fails", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": Text(b"old")},
