@@ -89,6 +89,8 @@ MUTATIONS = [
     # Durable before named, and what a replacement keeps.
     ("close error ignored", FILE_SYSTEM, "if (duplicate >= 0 && ::close(duplicate) != 0) return i;",
      "if (duplicate >= 0 && ::close(duplicate) != 0 && false) return i;"),
+    ("close errors asked nowhere", FILE_SYSTEM, "        if (traits.closeReports) {", "        if (false) {"),
+    ("close errors asked on local disks too", FILE_SYSTEM, "        if (traits.closeReports) {", "        if (true) {"),
     ("duplicate not closed before naming", FILE_SYSTEM, "const int duplicate = ::dup(file);",
      "const int duplicate = -1;"),
     ("no sync before naming", FILE_SYSTEM, "        if (!syncData(fd(files[i].file_.nativeHandle()))) return i;",

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <iterator>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -138,17 +139,30 @@ bool syncData(int file) {
     return true;
 }
 
-// One flush for the whole file system: dirty data and metadata of every file
-// on it, unnamed ones too. FUSE passes no such flush on to its daemon, so
-// there each file is synced by itself.
-bool syncsWholeFileSystem(int file) {
+// What the file system of a folder's files offers, asked once for them all.
+struct FileSystemTraits {
+    // One flush for the whole file system: dirty data and metadata of every
+    // file on it, unnamed ones too. FUSE passes no such flush on to its
+    // daemon, so there each file is synced by itself.
+    bool syncsWhole = false;
+    // Closing a file may report a write error: file systems that write back
+    // at close (NFS, SMB, FUSE). Local disk file systems and tmpfs never do.
+    bool closeReports = true;
+};
+
+FileSystemTraits traitsOf(int file) {
 #if defined(__linux__)
-    constexpr unsigned long FUSE_SUPER_MAGIC = 0x65735546;
+    constexpr unsigned long FUSE_MAGIC = 0x65735546;
+    constexpr unsigned long LOCAL_MAGICS[] = {0xEF53 /* ext2-4 */, 0x58465342 /* xfs */, 0x9123683E /* btrfs */,
+                                              0x01021994 /* tmpfs */};
     struct statfs system {};
-    return ::fstatfs(file, &system) == 0 && static_cast<unsigned long>(system.f_type) != FUSE_SUPER_MAGIC;
+    if (::fstatfs(file, &system) != 0) return FileSystemTraits{};
+    const auto type = static_cast<unsigned long>(system.f_type);
+    return FileSystemTraits{type != FUSE_MAGIC, std::find(std::begin(LOCAL_MAGICS), std::end(LOCAL_MAGICS), type) ==
+                                                    std::end(LOCAL_MAGICS)};
 #else
     (void)file;
-    return false;
+    return FileSystemTraits{};
 #endif
 }
 
@@ -304,18 +318,21 @@ bool PendingFile::create(const std::string& name, bool replacing) {
 std::size_t makeDurable(std::span<PendingFile> files) {
     if (files.empty()) return 0;
     const int first = fd(files.front().file_.nativeHandle());
+    const FileSystemTraits traits = traitsOf(first);  // the batch shares its folder
     for (std::size_t i = 0; i < files.size(); ++i) {
         const PendingFile& pending = files[i];
         const int file = fd(pending.file_.nativeHandle());
-        // Closing a duplicate reports what surfaces only at close (NFS,
-        // FUSE) while the file keeps its lock.
-        const int duplicate = ::dup(file);
-        if (duplicate >= 0 && ::close(duplicate) != 0) return i;
+        // Closing a duplicate reports what surfaces only at close, while the
+        // file keeps its lock.
+        if (traits.closeReports) {
+            const int duplicate = ::dup(file);
+            if (duplicate >= 0 && ::close(duplicate) != 0) return i;
+        }
         // Before the flush, so that it covers them.
         if (pending.replacing_) keepAttributesOf(pending.name_, file);
     }
     // A flush of each file would be a flush of the disk's cache each.
-    if (files.size() > 1 && syncsWholeFileSystem(first)) return syncFileSystem(first) ? files.size() : 0;
+    if (files.size() > 1 && traits.syncsWhole) return syncFileSystem(first) ? files.size() : 0;
     for (std::size_t i = 0; i < files.size(); ++i)
         if (!syncData(fd(files[i].file_.nativeHandle()))) return i;
     return files.size();
@@ -394,7 +411,7 @@ FolderSync syncCurrentFolder(const std::string& anOutput) {
     int output = ::open(anOutput.c_str(), O_RDONLY | FLAGS);
     if (output < 0 && errno == EACCES) output = ::open(anOutput.c_str(), O_WRONLY | FLAGS);
     if (output < 0) return FolderSync::synced;  // nothing more to ask: as durable as the system keeps names
-    const bool synced = !syncsWholeFileSystem(output) || syncFileSystem(output);
+    const bool synced = !traitsOf(output).syncsWhole || syncFileSystem(output);
     ::close(output);
     return synced ? FolderSync::synced : FolderSync::failed;
 }

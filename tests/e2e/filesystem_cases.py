@@ -12,6 +12,7 @@ Needs root, loop devices and /dev/fuse; a machine without them is reported
 and the test is skipped (exit 77), never passed."""
 
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -29,9 +30,10 @@ class FileSystem:
     mounts a loop device, not the image itself."""
 
     def __init__(self, name, size_mib, make, mount, case_insensitive=False, unnamed_files=True, block_device=False,
-                 acls=False):
+                 acls=False, close_reports=False):
         self.name, self.size_mib, self.make, self.mount, self.acls = name, size_mib, make, mount, acls
         self.case_insensitive, self.unnamed_files, self.block_device = case_insensitive, unnamed_files, block_device
+        self.close_reports = close_reports  # closing a file may report a write error (FUSE)
 
 
 def loop_mount(*options):
@@ -44,11 +46,11 @@ FILE_SYSTEMS = [
     FileSystem("btrfs", 128, ["mkfs.btrfs", "-q", "-f"], loop_mount(), acls=True),
     FileSystem("tmpfs", 16, None, lambda image, folder: ["mount", "-t", "tmpfs", "-o", "size=16m", "tmpfs", folder]),
     FileSystem("ntfs", 32, ["mkntfs", "-q", "-F", "-Q"], lambda image, folder: ["ntfs-3g", image, folder],
-               unnamed_files=False),
+               unnamed_files=False, close_reports=True),
     FileSystem("exfat", 32, ["mkfs.exfat"], lambda device, folder: ["mount.exfat-fuse", device, folder],
-               case_insensitive=True, unnamed_files=False, block_device=True),
+               case_insensitive=True, unnamed_files=False, block_device=True, close_reports=True),
     FileSystem("fat32", 64, ["mkfs.fat", "-F", "32"], lambda image, folder: ["fusefat", "-o", "rw+", image, folder],
-               case_insensitive=True, unnamed_files=False),
+               case_insensitive=True, unnamed_files=False, close_reports=True),
 ]
 
 
@@ -201,6 +203,8 @@ def cases_on(kind, tool, folder):
         problems += folder_problems(folder, {"big.txt": big, "e.txt": c, "e.hdb": c})
         yield f"{signal} mid-way, then a run that sweeps", problems
 
+    yield from close_error_cases(kind, tool, folder, a)
+
     clear(folder)
     put(folder, {"a.txt": big})
     with open(os.path.join(folder, "filler"), "wb", buffering=0) as f:
@@ -214,6 +218,40 @@ def cases_on(kind, tool, folder):
     messages = (b"error: file not written: a.hdb\r\n", b"error: file not created\r\n")
     problems = [] if ran.returncode == 1 and ran.stdout in messages else [f"status {ran.returncode}, {ran.stdout!r}"]
     yield "a full disk", problems + folder_problems(folder, {"a.txt": big, "filler": None})
+
+
+def close_error_cases(kind, tool, folder, data):
+    """An error that only closing the new output reveals. Where closing may
+    report one, the output is closed once before its flush, and an error
+    there costs it, the earlier output kept; elsewhere it is closed once.
+    An error at the last close, after the output is in place, costs
+    nothing. Each close is found in a trial run that shows descriptors'
+    paths, then failed by strace."""
+    files = {"a.txt": data, "a.hdb": b"old"}
+    clear(folder)
+    put(folder, files)
+    _, lines = harness.traced_run([tool, "a.txt"], folder, None, "close", options=("-qq", "-y"))
+    closes = [line.partition("<")[2].partition(">")[0].removesuffix(" (deleted)") for line in lines
+              if re.match(r"(?:\d+ +)?close\(", line)]
+    # The one file the tool opens in the folder is its input.
+    new_file = [n for n, path in enumerate(closes, 1) if os.path.dirname(path) == folder and not path.endswith(".txt")]
+    if len(new_file) != (2 if kind.close_reports else 1):
+        yield "the new output's closes", [f"closed {len(new_file)} times: {closes}"]
+        return
+    failing = [("an error that surfaces at close", new_file[0], 1, b"error: file not written: a.hdb\r\n",
+                {"a.txt": data, "a.hdb": None})]
+    failing = failing if kind.close_reports else []
+    failing.append(("an error at the last close", new_file[-1], 0, b"a.hdb converted.\n",
+                    {"a.txt": data, "a.hdb": data}))
+    for name, when, status, stdout, expected in failing:
+        clear(folder)
+        put(folder, files)
+        ran = harness.run(["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=close", "-e",
+                           f"inject=close:error=EIO:when={when}", tool, "a.txt"], cwd=folder)
+        problems = outcome_problems(ran, status, stdout) + folder_problems(folder, expected)
+        with open(os.path.join(folder, "a.hdb"), "rb") as f:
+            kept = f.read() == b"old"
+        yield name, problems + ([f"the earlier output {'kept' if kept else 'lost'}"] if kept == (status == 0) else [])
 
 
 def run_problems(ran, stdout, stderr, outputs):
