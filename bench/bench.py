@@ -9,7 +9,9 @@ new output and replacing an earlier one, and "all" over 3,000 texts of
 workload has a durable copy as its baseline: for one text cp, then `sync -d`
 of the copy and `sync .`; for many, cp of them all and one `sync -f` of the
 file system (what batching can reach), with `rsync -a --fsync` (a flush per
-file) and plain cp beside it for scale. Runs alternate between the tool and
+file) and plain cp beside it for scale, and the least the calls foliant must
+make for each text cost by themselves (bench/floor.cpp, built here with c++;
+once more with the text opened once). Runs alternate between the tool and
 the baselines so that all see the same machine state; the medians are
 compared. Peak memory is the tool's largest resident size.
 
@@ -165,11 +167,16 @@ def workloads(tool, work, runs, rng):
         with open(os.path.join(texts, f"t{i:04}.txt"), "wb") as f:
             f.write(text_bytes(3 << 10, rng))
     names = sorted(os.listdir(texts))
-    compare("all over 3,000 texts of 3 KiB, new", lambda: run([tool, "all"], texts),
-            {"cp, one sync -f": lambda: run(["sh", "-c", 'cp -- "$@" ../copy/ && sync -f ../copy', "sh", *names],
-                                            texts),
-             "rsync --fsync": lambda: run(["rsync", "-a", "--fsync", "--", *names, "../copy/"], texts),
-             "cp": lambda: run(["cp", "--", *names, "../copy/"], texts)}, runs,
+    baselines = {"cp, one sync -f": lambda: run(["sh", "-c", 'cp -- "$@" ../copy/ && sync -f ../copy', "sh", *names],
+                                                texts),
+                 "rsync --fsync": lambda: run(["rsync", "-a", "--fsync", "--", *names, "../copy/"], texts),
+                 "cp": lambda: run(["cp", "--", *names, "../copy/"], texts)}
+    floor = os.path.join(work, "floor")
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "floor.cpp")
+    if shutil.which("c++") and subprocess.run(["c++", "-std=c++20", "-O2", "-o", floor, source]).returncode == 0:
+        baselines["the calls alone"] = lambda: run([floor], texts)
+        baselines["the calls alone, text opened once"] = lambda: run([floor, "once"], texts)
+    compare("all over 3,000 texts of 3 KiB, new", lambda: run([tool, "all"], texts), baselines, runs,
             lambda: (remove(texts, [n[:-4] + ".hdb" for n in names]), remove(os.path.join(many, "copy"), names)))
 
 
