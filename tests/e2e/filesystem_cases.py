@@ -230,7 +230,7 @@ def close_error_cases(kind, tool, folder, data):
     files = {"a.txt": data, "a.hdb": b"old"}
     clear(folder)
     put(folder, files)
-    _, lines = harness.traced_run([tool, "a.txt"], folder, None, "close", options=("-qq", "-y"))
+    _, lines = harness.traced_run([tool, "a.txt"], folder, harness.traceable(), "close", options=("-qq", "-y"))
     closes = [line.partition("<")[2].partition(">")[0].removesuffix(" (deleted)") for line in lines
               if re.match(r"(?:\d+ +)?close\(", line)]
     # The one file the tool opens in the folder is its input.
@@ -247,7 +247,8 @@ def close_error_cases(kind, tool, folder, data):
         clear(folder)
         put(folder, files)
         ran = harness.run(["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=close", "-e",
-                           f"inject=close:error=EIO:when={when}", tool, "a.txt"], cwd=folder)
+                           f"inject=close:error=EIO:when={when}", tool, "a.txt"], cwd=folder,
+                          env=harness.traceable())
         problems = outcome_problems(ran, status, stdout) + folder_problems(folder, expected)
         with open(os.path.join(folder, "a.hdb"), "rb") as f:
             kept = f.read() == b"old"

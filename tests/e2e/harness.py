@@ -54,6 +54,15 @@ def traced_run(command, cwd, environment, calls, options=(), timeout=300):
             os.remove(log)
 
 
+def traceable(environment=None):
+    """`environment` (this process's by default) for a run under strace:
+    the sanitizers' leak check cannot work under ptrace; their other checks
+    can."""
+    environment = dict(os.environ if environment is None else environment)
+    environment["ASAN_OPTIONS"] = ":".join(filter(None, [environment.get("ASAN_OPTIONS"), "detect_leaks=0"]))
+    return environment
+
+
 def windows_path(path):
     """A Unix path as Wine's drive Z: shows it."""
     return "Z:" + path.replace("/", "\\")

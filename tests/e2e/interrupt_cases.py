@@ -298,8 +298,7 @@ def out_of_memory_problems(tool, work):
 
 
 def posix_sweep(tools, work, jobs, report, sanitized):
-    # LeakSanitizer cannot work under ptrace; these runs end by signals anyway.
-    environment = dict(os.environ, ASAN_OPTIONS="detect_leaks=0")
+    environment = harness.traceable()
     for kind, tool in tools:
         for setup, files in SETUPS.items():
             counts, unnamed = count_calls(tool, work, files, environment)

@@ -700,11 +700,9 @@ def run_tool(command, case, scratch, platform):
         if platform == "windows":
             kwargs["env"] = nobody_wine_environment(command[:-1])
     if case.fault or case.grows:
-        # The sanitizers' leak check cannot run under ptrace; the other checks can.
-        environment = kwargs.setdefault("env", dict(os.environ))
-        environment["ASAN_OPTIONS"] = ":".join(filter(None, [environment.get("ASAN_OPTIONS"), "detect_leaks=0"]))
+        kwargs["env"] = harness.traceable(kwargs.get("env"))
     if case.fault:
-        command = fault_injection(case.fault, command, case, scratch, environment) + command
+        command = fault_injection(case.fault, command, case, scratch, kwargs["env"]) + command
     if case.grows:
         # Held for seconds at the first read of the text, while it grows.
         command = ["strace", "-qq", "-o", "/dev/null", "-P", case.grows.name, "-P",
