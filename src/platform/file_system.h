@@ -86,8 +86,8 @@ constexpr std::size_t MAX_PENDING_FILES = 256;
 //   pending --discard() or destructor--> empty, nothing of it left
 //
 // While pending, the file has no name others see: Linux keeps it unnamed
-// (O_TMPFILE); Windows marks it for deletion, which the system carries out
-// however the process ends. Elsewhere, and where those are refused, it has a
+// (O_TMPFILE); Windows marks it for deletion right after creating it, which
+// the system carries out however the process ends. Elsewhere, and where those are refused, it has a
 // hidden temporary name that every catchable ending signal removes before
 // the process ends by the same signal; SIGKILL or a power cut there leaves
 // it, for sweepDebris() to remove. It is locked for its whole life (flock;
