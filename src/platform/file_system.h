@@ -53,7 +53,6 @@ public:
     // `facts`, if given, receives its size and identity.
     bool openForReading(const std::string& path, struct FileFacts* facts = nullptr);
 
-    bool size(std::uint64_t& out) const;
     bool id(FileId& out) const;
     // Reads `count` bytes from the current position; false on a read error
     // or when the file ends first.
@@ -87,12 +86,12 @@ constexpr std::size_t MAX_PENDING_FILES = 256;
 //
 // While pending, the file has no name others see: Linux keeps it unnamed
 // (O_TMPFILE); Windows marks it for deletion right after creating it, which
-// the system carries out however the process ends. Elsewhere, and where those are refused, it has a
-// hidden temporary name that every catchable ending signal removes before
-// the process ends by the same signal; SIGKILL or a power cut there leaves
-// it, for sweepDebris() to remove. It is locked for its whole life (flock;
-// on Windows, opened without sharing), which tells it from such debris. At
-// most MAX_PENDING_FILES at a time per process.
+// the system carries out however the process ends. Elsewhere, and where those
+// are refused, it has a hidden temporary name that every catchable ending
+// signal removes before the process ends by the same signal; SIGKILL or a
+// power cut there leaves it, for sweepDebris() to remove. It is locked for
+// its whole life (flock; on Windows, opened without sharing), which tells it
+// from such debris. At most MAX_PENDING_FILES at a time per process.
 //
 // No file takes its name before its data is durable: after a power cut the
 // name holds the earlier output or this one, whole. Every write error is

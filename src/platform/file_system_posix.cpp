@@ -222,13 +222,6 @@ bool File::openForReading(const std::string& path, FileFacts* facts) {
     return true;
 }
 
-bool File::size(std::uint64_t& out) const {
-    struct stat st {};
-    if (::fstat(fd(handle_), &st) != 0) return false;
-    out = static_cast<std::uint64_t>(st.st_size);
-    return true;
-}
-
 bool File::id(FileId& out) const {
     struct stat st {};
     if (::fstat(fd(handle_), &st) != 0) return false;

@@ -111,17 +111,13 @@ bool File::openForReading(const std::string& path, FileFacts* facts) {
         return false;
     }
     handle_ = reinterpret_cast<std::intptr_t>(handle);
-    if (facts != nullptr && (!size(facts->size) || !id(facts->id))) {
+    if (facts == nullptr) return true;
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(handle, &size) == 0 || !id(facts->id)) {
         close();
         return false;
     }
-    return true;
-}
-
-bool File::size(std::uint64_t& out) const {
-    LARGE_INTEGER size{};
-    if (GetFileSizeEx(asHandle(handle_), &size) == 0) return false;
-    out = static_cast<std::uint64_t>(size.QuadPart);
+    facts->size = static_cast<std::uint64_t>(size.QuadPart);
     return true;
 }
 
