@@ -105,5 +105,22 @@ TEST_F(ConverterTest, FailuresPrintOneMessageAndLeaveNoFile) {
     EXPECT_EQ(std::distance(stdfs::directory_iterator("."), {}), 2);
 }
 
+// A second name of an output written in this run (an 8.3 short name, a
+// link) is that output: the later text is refused, the first output kept.
+TEST_F(ConverterTest, AnotherNameOfAnOutputIsThatOutput) {
+    write("long file name.txt", {'a'});
+    write("LONGFI~1.TXT", {'b'});
+    Session session;
+    std::string output;
+    const std::string printed = printedBy([&] {
+        ASSERT_TRUE(session.convertFile("long file name.txt", output));
+        ASSERT_TRUE(session.finish());
+        stdfs::create_hard_link("long file name.hdb", "LONGFI~1.hdb");
+        EXPECT_FALSE(session.convertFile("LONGFI~1.TXT", output));
+    });
+    EXPECT_EQ(printed, "long file name.hdb converted.\nerror: output already written in this run: LONGFI~1.hdb\r\n");
+    EXPECT_EQ(testing::readHdb(read("long file name.hdb")).text, Bytes{'a'});
+}
+
 }  // namespace
 }  // namespace foliant::hdb

@@ -47,6 +47,7 @@ TEST_F(PendingFileTest, EndsInPlaceOrWithoutTrace) {
         End end;
         PendingFile::CommitResult result;  // of a commit
         bool replaced;
+        bool keepsWhatIsThere = false;  // the commit's check refuses any file it is asked about
     } cases[] = {
         {"new name", Before::nothing, End::commit, PendingFile::CommitResult::committed, true},
         {"over an earlier file", Before::file, End::commit, PendingFile::CommitResult::committed, true},
@@ -54,6 +55,8 @@ TEST_F(PendingFileTest, EndsInPlaceOrWithoutTrace) {
         {"discarded beside a file", Before::file, End::discard, PendingFile::CommitResult::notPlaced, false},
         {"discarded, no file", Before::nothing, End::discard, PendingFile::CommitResult::notPlaced, false},
         {"dropped unfinished", Before::file, End::destroy, PendingFile::CommitResult::notPlaced, false},
+        {"a file it may not replace", Before::file, End::commit, PendingFile::CommitResult::refused, false, true},
+        {"a free name asks nothing", Before::nothing, End::commit, PendingFile::CommitResult::committed, true, true},
     };
     const Bytes fresh(3000, 'n');
     for (const auto& c : cases) {
@@ -66,8 +69,13 @@ TEST_F(PendingFileTest, EndsInPlaceOrWithoutTrace) {
             ASSERT_TRUE(file.create("out.hdb"));
             ASSERT_TRUE(file.writeAll(fresh.data(), 1000));
             ASSERT_TRUE(file.writeAll(fresh.data() + 1000, 2000));
+            const auto refuse = [&c](const PathStatus& there) {
+                EXPECT_EQ(there.kind, PathKind::regularFile);
+                EXPECT_EQ(c.before, Before::file);
+                return false;
+            };
             if (c.end == End::commit) {
-                EXPECT_EQ(file.commit(), c.result);
+                EXPECT_EQ(file.commit(c.keepsWhatIsThere ? PendingFile::ReplaceCheck(refuse) : nullptr), c.result);
             } else if (c.end == End::discard) {
                 file.discard();
             }

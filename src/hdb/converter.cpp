@@ -98,11 +98,16 @@ void Session::sweepOnce() {
     fs::sweepDebris(*listing_);
 }
 
-bool Session::wrote(const std::string& target) const {
-    // By name, then by the file the name holds now: another run may have
-    // replaced it since, and its new file may even have the old number.
+bool Session::wrote(const std::string& target, const fs::PathStatus& there) const {
+    if (there.kind == fs::PathKind::missing) return false;
+    // By the file: a name that reaches an output of this run (its short 8.3
+    // name, another spelling where the folder folds case) is that output.
+    // Then by name, for folders whose driver numbers a file once per
+    // spelling; that name must still hold the output, since another run may
+    // have replaced it since, and its new file may even have the old number.
     return std::any_of(written_.begin(), written_.end(), [&](const Written& earlier) {
-        return sameEntry(earlier.name, target) && fs::inspectPath(earlier.name).id == earlier.id;
+        return (there.id != fs::FileId{} && there.id == earlier.id) ||
+               (sameEntry(earlier.name, target) && fs::inspectPath(earlier.name).id == earlier.id);
     });
 }
 
@@ -130,9 +135,15 @@ bool Session::completeBatch() {
     for (std::size_t i = 0; i < files.size(); ++i) {
         fs::FileId id;
         (void)files[i].id(id);
-        if (files[i].takeName() != fs::PendingFile::CommitResult::committed) {
+        // Checked again as it takes its name: an earlier output of the batch
+        // may have made the name another spelling of itself.
+        const auto result =
+            files[i].takeName([this, &name = names[i]](const fs::PathStatus& there) { return !wrote(name, there); });
+        if (result != fs::PendingFile::CommitResult::committed) {
             files.clear();
-            report("error: file not created\r\n");
+            if (result == fs::PendingFile::CommitResult::refused)
+                report("error: output already written in this run: %s\r\n", names[i]);
+            else report("error: file not created\r\n");
             return false;
         }
         report("%s converted.\n", names[i]);
@@ -201,7 +212,7 @@ bool Session::convert(const std::string& inputName, const std::string& path, std
             return fail("error: input and output are the same file: %s\r\n", inputName);
         // Two inputs of one run with one output name: the second would
         // silently replace the first's conversion.
-        if (wrote(target)) return fail("error: output already written in this run: %s\r\n", target);
+        if (wrote(target, existing)) return fail("error: output already written in this run: %s\r\n", target);
         // Moving a file into place would replace these too; refuse as
         // creating the file over them would.
         if (existing.kind != fs::PathKind::regularFile || existing.readOnly) return fail("error: file not created\r\n");

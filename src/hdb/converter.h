@@ -56,9 +56,9 @@ private:
     // input order, each followed by its line.
     bool completeBatch();
     void sweepOnce();
-    // Whether `target`, an existing name, is an output this run wrote and
-    // that is still that file.
-    bool wrote(const std::string& target) const;
+    // Whether `target`, a name that holds the file `there`, reaches an
+    // output this run wrote.
+    bool wrote(const std::string& target, const fs::PathStatus& there) const;
     // Whether a pending output's name may be `name`'s entry.
     bool pendingAs(std::string_view name) const;
 

@@ -46,12 +46,12 @@ std::uint64_t PendingFile::size() const { return written_; }
 
 bool PendingFile::id(FileId& out) const { return file_.id(out); }
 
-PendingFile::CommitResult PendingFile::commit() {
+PendingFile::CommitResult PendingFile::commit(const ReplaceCheck& mayReplace) {
     if (makeDurable(std::span<PendingFile>(this, 1)) != 1) {
         discard();
         return CommitResult::notWritten;
     }
-    return takeName();
+    return takeName(mayReplace);
 }
 
 std::string freshTemporaryName() {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -122,12 +123,16 @@ public:
         committed,
         notWritten,  // closing or syncing reported that data was lost
         notPlaced,   // it could not take its name
+        refused,     // its name held a file that `mayReplace` would not give up
     };
+    // Asked about the file a name holds, only when it holds one, just before
+    // it is replaced: false keeps that file, and this one goes.
+    using ReplaceCheck = std::function<bool(const PathStatus& there)>;
     // Makes this one file durable and gives it its name, replacing a file of
     // that name in one step. On failure nothing of it is left.
-    CommitResult commit();
+    CommitResult commit(const ReplaceCheck& mayReplace = {});
     // The same for a file whose batch makeDurable() has made durable.
-    CommitResult takeName();
+    CommitResult takeName(const ReplaceCheck& mayReplace = {});
     // Closes and removes it.
     void discard();
 

@@ -331,22 +331,38 @@ std::size_t makeDurable(std::span<PendingFile> files) {
     return files.size();
 }
 
-PendingFile::CommitResult PendingFile::takeName() {
+PendingFile::CommitResult PendingFile::takeName(const ReplaceCheck& mayReplace) {
     State& s = *state_;
     const int file = fd(file_.nativeHandle());
+    // Asked only when the name is found taken: a new name costs no call.
+    bool asked = false;
+    const auto refuses = [&] {
+        asked = true;
+        return mayReplace && !mayReplace(inspectPath(name_));
+    };
     if (s.entry->state == UNNAMED) {
         // Straight by its own name when that is free, else by a temporary
         // name that is at once moved over the file of that name.
         if (unnamed::link(file, name_.c_str())) {
             s.entry->state = NONE;
-        } else if (errno != EEXIST || lockExclusively(file) == Lock::taken ||
-                   !nameTemporarily(*s.entry,
-                                    [file](const char* temporary) { return unnamed::link(file, temporary); })) {
-            discard();
-            return CommitResult::notPlaced;
+        } else {
+            const int error = errno;
+            if (error == EEXIST && refuses()) {
+                discard();
+                return CommitResult::refused;
+            }
+            if (error != EEXIST || lockExclusively(file) == Lock::taken ||
+                !nameTemporarily(*s.entry, [file](const char* temporary) { return unnamed::link(file, temporary); })) {
+                discard();
+                return CommitResult::notPlaced;
+            }
         }
     }
     if (s.entry->state == NAMED) {
+        if (!asked && refuses()) {
+            discard();
+            return CommitResult::refused;
+        }
         const process::SignalsHeld held;
         if (::rename(s.entry->name, name_.c_str()) != 0) {
             discard();

@@ -27,14 +27,14 @@ bool markForDeletion(HANDLE handle, bool marked) {
     return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
-// Renames the open file to `name` in its own folder, replacing a file of
-// that name.
-bool renameOpenFile(HANDLE handle, const std::string& name) {
+// Renames the open file to `name` in its own folder; `replacing`: over a
+// file of that name.
+bool renameOpenFile(HANDLE handle, const std::string& name, bool replacing) {
     const std::wstring wide = win::systemPath(name);
     const std::size_t nameBytes = wide.size() * sizeof(wchar_t);
     std::vector<unsigned char> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t));
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = TRUE;
+    rename->ReplaceIfExists = replacing ? TRUE : FALSE;
     rename->RootDirectory = nullptr;
     rename->FileNameLength = static_cast<DWORD>(nameBytes);
     std::memcpy(rename->FileName, wide.c_str(), nameBytes + sizeof(wchar_t));
@@ -219,7 +219,7 @@ std::size_t makeDurable(std::span<PendingFile> files) {
     return files.size();
 }
 
-PendingFile::CommitResult PendingFile::takeName() {
+PendingFile::CommitResult PendingFile::takeName(const ReplaceCheck& mayReplace) {
     State& s = *state_;
     const HANDLE handle = asHandle(file_.nativeHandle());
     if (s.removedOnClose) {
@@ -229,10 +229,19 @@ PendingFile::CommitResult PendingFile::takeName() {
         }
         s.removedOnClose = false;
     }
-    if (!renameOpenFile(handle, name_)) {
+    // A new name first, so that the file a taken one holds is asked about
+    // (one of its names may be a short 8.3 name) before it is replaced.
+    CommitResult result = CommitResult::committed;
+    if (!renameOpenFile(handle, name_, false)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) result = CommitResult::notPlaced;
+        else if (mayReplace && !mayReplace(inspectPath(name_))) result = CommitResult::refused;
+        else if (!renameOpenFile(handle, name_, true)) result = CommitResult::notPlaced;
+    }
+    if (result != CommitResult::committed) {
         s.removedOnClose = markForDeletion(handle, true);
         discard();
-        return CommitResult::notPlaced;
+        return result;
     }
     s.temporary.clear();
     // The flush reported every error; a failing close now must not cost the

@@ -54,6 +54,19 @@ FILE_SYSTEMS = [
 ]
 
 
+# File systems that give a file a second name of their own: vfat an 8.3
+# short name ("long file name.hdb" is also LONGFI~1.HDB once LONGFI~1.TXT
+# has taken the first), ext4 another spelling in a folder that folds case.
+# Each: the kind, what the kernel must offer, the folder's flags, and two
+# texts (the second made first) whose outputs are one file.
+ALIASING = [
+    (FileSystem("vfat", 64, ["mkfs.fat", "-F", "32"], loop_mount(), case_insensitive=True, unnamed_files=False),
+     lambda: "vfat" in open("/proc/filesystems").read(), [], "long file name.txt", "LONGFI~1.TXT"),
+    (FileSystem("ext4 casefold", 32, ["mkfs.ext4", "-q", "-F", "-O", "casefold"], loop_mount()),
+     lambda: os.path.exists("/sys/fs/ext4/features/casefold"), ["+F"], "notes.txt.bak", "NOTES.TXT.old"),
+]
+
+
 def text(size, seed):
     return bytes((seed * 31 + i * 7 + (i >> 10)) % 251 for i in range(size))
 
@@ -355,6 +368,23 @@ def power_cut_problems(kind, tool, work):
     return problems
 
 
+def aliasing_problems(kind, flags, first, second, tool, work):
+    """The second text's output is another name of the first's: refused,
+    the first output kept."""
+    with Mounted(kind, os.path.join(work, "disk.img"), os.path.join(work, "disk")) as disk:
+        folder = os.path.join(disk, "texts")
+        os.mkdir(folder)
+        if flags:
+            must(["chattr"] + flags + [folder])
+        a, b = text(3000, 1), text(70, 2)
+        put(folder, {second: b})
+        put(folder, {first: a})
+        ran = harness.run([tool, first, second], cwd=folder)
+        stdout = (f"{first[:-4]}.hdb converted.\n"
+                  f"error: output already written in this run: {second[:-4]}.hdb\r\n").encode()
+        return outcome_problems(ran, 1, stdout) + folder_problems(folder, {first: a, second: b, first[:-4] + ".hdb": a})
+
+
 def unavailable():
     """Why this machine cannot mount the images, or None."""
     if os.geteuid() != 0:
@@ -396,6 +426,13 @@ def main():
                     report.case(f"{kind.name}: a power cut", power_cut_problems(kind, options.tool, work))
             except (RuntimeError, subprocess.SubprocessError) as error:
                 report.case(f"{kind.name}: mounted", [str(error)])
+    for kind, offered, flags, first, second in ALIASING:
+        if not offered():
+            print(f"skipped (this kernel has no {kind.name}): {kind.name}: a second name of an output")
+            continue
+        with harness.scratch("foliant-alias-") as work:
+            report.case(f"{kind.name}: a second name of an output",
+                        aliasing_problems(kind, flags, first, second, options.tool, work))
     with harness.scratch("foliant-concurrent-") as work:
         report.case("ext4: three runs of all at once", concurrent_problems(options.tool, work))
     return report.close()

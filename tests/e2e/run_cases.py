@@ -168,6 +168,11 @@ class Case:
     # this message, whose {input} and {output} are that text's names.
     batch_stop: tuple = None
     owned_by_root: bool = False  # unprivileged runs leave every file root's
+    # Windows: "{short}" in names stands for the 8.3 name, less its
+    # extension, that the folder gives this one; `aliases` maps that name's
+    # output to this one once it is known.
+    short_name_of: str = ""
+    aliases: dict = field(default_factory=dict)
 
 
 def text(size, seed=1):
@@ -393,6 +398,15 @@ CASES = [
          {"x.txt.bak": Text(BOOK), "x.txt.old": Text(LINES)},
          "x.txt.hdb converted.\nerror: output already written in this run: x.txt.hdb\r\n", 1,
          {"x.txt.hdb": Hdb("x.txt.bak", b"x.txt.bak")}),
+    # Mends: the short 8.3 name of an output is that output.
+    Case("a second text named as the first output's short name", ["long file name.txt", "{short}.TXT"],
+         {"long file name.txt": Text(BOOK), "{short}.TXT": Text(LINES)},
+         "long file name.hdb converted.\nerror: output already written in this run: {short}.hdb\r\n", 1,
+         {"long file name.hdb": Hdb("long file name.txt", b"long file name.txt")}, platforms=("windows",),
+         short_name_of="long file name.hdb"),
+    Case("all: a text named as another's output's short name", ["all"],
+         {"long file name.txt": Text(BOOK), "{short}.TXT": Text(LINES)}, batch=True, platforms=("windows",),
+         short_name_of="long file name.hdb"),
     Case("replacing keeps the earlier output's permissions", ["a.txt"],
          {"a.txt": Text(BOOK), "a.hdb": Text(b"private", 0o600)}, "a.hdb converted.\n", 0,
          {"a.hdb": Hdb("a.txt", b"a.txt")}, platforms=("posix",), modes={"a.hdb": 0o600}),
@@ -1007,7 +1021,8 @@ def expect_batch(case, order, platform):
             return replace(case, stdout=stdout + f"error: file not found: {shown(name)}\r\n", status=1, after=after)
         output = output_name(name, platform)
         # A name Windows takes for one already written in this run is that file.
-        if any(output == earlier or (platform == "windows" and output.lower() == earlier.lower()) for earlier in after):
+        if any(output == earlier or (platform == "windows" and output.lower() == earlier.lower())
+               or case.aliases.get(output) == earlier for earlier in after):
             return replace(case, stdout=stdout + f"error: output already written in this run: {shown(output)}\r\n",
                            status=1, after=after)
         stdout += f"{shown(output)} converted.\n"
@@ -1015,8 +1030,27 @@ def expect_batch(case, order, platform):
     return replace(case, stdout=stdout, status=0, after=after)
 
 
+def with_short_name(case, scratch, emulator):
+    """The case with its "{short}" filled in, as Wine names the file."""
+    probe = os.path.join(scratch, case.short_name_of)
+    open(probe, "wb").close()
+    try:
+        ran = harness.run(emulator + ["winepath", "-s", harness.windows_path(probe)],
+                          env=windows_environment(os.environ, 1252), timeout=120, check=True)
+    finally:
+        os.remove(probe)
+    short = ran.stdout.decode().strip().rpartition("\\")[2].rpartition(".")[0]
+    def fill(text):
+        return text.replace("{short}", short)
+    return replace(case, args=[fill(a) for a in case.args], files={fill(n): f for n, f in case.files.items()},
+                   stdout=fill(case.stdout), after={fill(n): v for n, v in case.after.items()},
+                   aliases={short + ".hdb": case.short_name_of})
+
+
 def run_case(command, case, platform, work):
     with harness.scratch("case-", work) as scratch:
+        if case.short_name_of:
+            case = with_short_name(case, scratch, command[:-1])
         build(scratch, case.files)
         before = snapshot(scratch)
         if case.batch:
