@@ -127,7 +127,7 @@ bool Session::completeBatch() {
     if (durable != files.size()) {
         files.clear();
         report("error: file not written: %s\r\n", names[durable]);
-        return false;
+        return failed();
     }
     // A run stopped from here on has each output in place with its line
     // printed, or neither: a signal waits until the batch is named.
@@ -144,7 +144,7 @@ bool Session::completeBatch() {
             if (result == fs::PendingFile::CommitResult::refused)
                 report("error: output already written in this run: %s\r\n", names[i]);
             else report("error: file not created\r\n");
-            return false;
+            return failed();
         }
         report("%s converted.\n", names[i]);
         written_.push_back(Written{names[i], id});
@@ -156,6 +156,13 @@ bool Session::fail(std::string_view message, const std::string& name) {
     if (!completeBatch()) return false;
     if (message.find("%s") == std::string_view::npos) report(message);
     else report(message, name);
+    return failed();
+}
+
+bool Session::failed() {
+    // Every output announced keeps its name through a power cut, also when
+    // the run ends with a failure; that failure's message is the one said.
+    if (!written_.empty()) (void)fs::syncCurrentFolder(written_.back().name);
     return false;
 }
 

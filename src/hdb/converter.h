@@ -52,6 +52,9 @@ private:
     // Prints `message` after completing the batch, whose lines come first;
     // if the batch fails, its message stands instead.
     bool fail(std::string_view message, const std::string& name = {});
+    // Ends the run's part after a failure: makes the names given so far
+    // durable, and says false.
+    bool failed();
     // Makes the pending outputs durable with one flush, then names them in
     // input order, each followed by its line.
     bool completeBatch();

@@ -1,13 +1,18 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <winternl.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <vector>
 
 #include "platform/file_system.h"
 #include "platform/file_system_parts.h"
+#include "platform/flush_calls_win.h"
 #include "platform/windows_text.h"
 
 namespace foliant::fs {
@@ -69,6 +74,43 @@ void keepAccessOf(const std::string& earlier, HANDLE file) {
     (void)SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | inheritance, nullptr, nullptr, dacl,
                           nullptr);
     LocalFree(descriptor);
+}
+
+// Statuses by which a file system or filter refuses NtFlushBuffersFileEx's
+// flags, or the call itself: nothing was lost, a full flush will do.
+bool refusesFlags(LONG status) {
+    constexpr ULONG REFUSALS[] = {0xC0000002 /* not implemented */, 0xC000000D /* invalid parameter */,
+                                  0xC0000010 /* invalid device request */, 0xC00000BB /* not supported */};
+    return std::find(std::begin(REFUSALS), std::end(REFUSALS), static_cast<ULONG>(status)) != std::end(REFUSALS);
+}
+
+// NTFS journals every file's size and clusters, and the one full flush at
+// the end commits that journal: a file's data alone is enough before it.
+// FAT32 and exFAT keep no journal, so each file's size and clusters are
+// written with its data; the full flush then flushes the device's cache.
+// Asked once: a run writes in one folder.
+ULONG flushFlagsFor(HANDLE file) {
+    static const ULONG flags = [file] {
+        wchar_t system[MAX_PATH + 1] = {};
+        const bool known =
+            GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, nullptr, system, MAX_PATH + 1) != 0;
+        return known && std::wcscmp(system, L"NTFS") == 0 ? win::FLUSH_DATA_ONLY : win::FLUSH_NO_SYNC;
+    }();
+    return flags;
+}
+
+enum class Written { all, refused, failed };
+
+// Writes every file of a batch to the device without flushing its cache.
+Written writeWithoutCacheFlush(const std::vector<HANDLE>& files) {
+    const win::FlushCalls& calls = win::flushCalls();
+    const ULONG flags = flushFlagsFor(files.front());
+    for (const HANDLE file : files) {
+        IO_STATUS_BLOCK status{};
+        const LONG result = calls.flushEx(file, flags, nullptr, 0, &status);
+        if (result < 0) return refusesFlags(result) ? Written::refused : Written::failed;
+    }
+    return Written::all;
 }
 
 }  // namespace
@@ -209,13 +251,27 @@ bool PendingFile::create(const std::string& name, bool replacing) {
 }
 
 std::size_t makeDurable(std::span<PendingFile> files) {
-    // A flush for a whole volume needs administrator rights: one flush each.
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        const PendingFile& pending = files[i];
-        const HANDLE handle = asHandle(pending.file_.nativeHandle());
-        if (pending.replacing_) keepAccessOf(pending.name_, handle);
-        if (FlushFileBuffers(handle) == 0) return i;
+    if (files.empty()) return 0;
+    std::vector<HANDLE> handles;
+    for (const PendingFile& pending : files) {
+        handles.push_back(asHandle(pending.file_.nativeHandle()));
+        // Before the flush, so that it covers them.
+        if (pending.replacing_) keepAccessOf(pending.name_, handles.back());
     }
+    // A full flush of each would flush the device's cache each time (a flush
+    // of the whole volume needs administrator rights): the batch is written
+    // without that, then one full flush covers it all. A failure is never
+    // tried again: it costs the batch, as the system may have dropped data.
+    const win::FlushCalls& calls = win::flushCalls();
+    if (files.size() > 1 && calls.flushEx != nullptr) {
+        switch (writeWithoutCacheFlush(handles)) {
+            case Written::all: return calls.flushAll(handles.back()) != 0 ? files.size() : 0;
+            case Written::failed: return 0;
+            case Written::refused: break;  // a network share, a filter: a full flush each
+        }
+    }
+    for (std::size_t i = 0; i < handles.size(); ++i)
+        if (calls.flushAll(handles[i]) == 0) return i;
     return files.size();
 }
 
@@ -234,9 +290,9 @@ PendingFile::CommitResult PendingFile::takeName(const ReplaceCheck& mayReplace) 
     CommitResult result = CommitResult::committed;
     if (!renameOpenFile(handle, name_, false)) {
         const DWORD error = GetLastError();
-        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) result = CommitResult::notPlaced;
-        else if (mayReplace && !mayReplace(inspectPath(name_))) result = CommitResult::refused;
-        else if (!renameOpenFile(handle, name_, true)) result = CommitResult::notPlaced;
+        const bool taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+        if (taken && mayReplace && !mayReplace(inspectPath(name_))) result = CommitResult::refused;
+        else if (!taken || !renameOpenFile(handle, name_, true)) result = CommitResult::notPlaced;
     }
     if (result != CommitResult::committed) {
         s.removedOnClose = markForDeletion(handle, true);
@@ -260,8 +316,23 @@ void PendingFile::discard() {
 
 std::size_t pendingFilesAtOnce() { return MAX_PENDING_FILES; }
 
-// NTFS and the other Windows file systems journal a rename themselves.
-FolderSync syncCurrentFolder(const std::string& /*anOutput*/) { return FolderSync::synced; }
+FolderSync syncCurrentFolder(const std::string& /*anOutput*/) {
+    // A rename is in the volume's journal (NTFS) or folder (FAT, exFAT)
+    // only in memory until it is flushed. A folder opened for writing, which
+    // its owner may do without administrator rights, is flushed as a file is.
+    const HANDLE folder = CreateFileW(L".", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return FolderSync::synced;  // nothing to ask: as durable as the system keeps names
+    const bool flushed = win::flushCalls().flushAll(folder) != 0;
+    const DWORD error = GetLastError();
+    CloseHandle(folder);
+    if (flushed) return FolderSync::synced;
+    // Refused, rather than failed: a file system that cannot flush a folder.
+    const bool refused = error == ERROR_INVALID_FUNCTION || error == ERROR_ACCESS_DENIED ||
+                         error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER;
+    return refused ? FolderSync::synced : FolderSync::failed;
+}
 
 namespace parts {
 
@@ -280,3 +351,19 @@ Debris removeIfDebris(const std::string& name) {
 
 }  // namespace parts
 }  // namespace foliant::fs
+
+namespace foliant::win {
+
+FlushCalls& flushCalls() {
+    static FlushCalls calls = [] {
+        FlushCalls found{nullptr, FlushFileBuffers};
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        const FARPROC flushEx = ntdll != nullptr ? GetProcAddress(ntdll, "NtFlushBuffersFileEx") : nullptr;
+        // Through void (*)(): a function pointer of one type to another.
+        found.flushEx = reinterpret_cast<decltype(found.flushEx)>(reinterpret_cast<void (*)()>(flushEx));
+        return found;
+    }();
+    return calls;
+}
+
+}  // namespace foliant::win

@@ -323,18 +323,21 @@ def power_cut_problems(kind, tool, work):
     """Converts (a new output; one that replaces an earlier output; "all"
     over five texts, two of whose outputs are there already) and cuts the
     power: the image is copied as the disk holds it, after an unrelated
-    fsync that commits the journal, or right as the run ends. The run ended
-    with 0, so the copy must hold every new output, whole."""
+    fsync that commits the journal, or right as the run ends. The run
+    announced every new output (and ended with 0, or with 1 at a missing
+    third text), so the copy must hold each, whole."""
     problems = []
     earlier = {"a.txt": text(200 << 10, 5)}
     new = {"a.txt": text(300 << 10, 6)}
     several = {f"{name}.txt": text(100 << 10, seed) for seed, name in enumerate("abcde", 10)}
-    runs = {"new": ({}, new, ["a.txt"]), "replacing": (earlier, new, ["a.txt"]),
-            "all": ({"a.txt": earlier["a.txt"], "c.txt": earlier["a.txt"]}, several, ["all"])}
+    two = {name: several[name] for name in ("a.txt", "b.txt")}
+    runs = {"new": ({}, new, ["a.txt"], 0), "replacing": (earlier, new, ["a.txt"], 0),
+            "all": ({"a.txt": earlier["a.txt"], "c.txt": earlier["a.txt"]}, several, ["all"], 0),
+            "failing at the third text": ({}, two, ["a.txt", "b.txt", "c.txt"], 1)}
     copy = os.path.join(work, "after-the-cut.img")
     with Mounted(HOST, os.path.join(work, "host.img"), os.path.join(work, "host")) as host:
         image = os.path.join(host, "disk.img")
-        for mode, (before, texts, argv) in runs.items():
+        for mode, (before, texts, argv, status) in runs.items():
             for journal_committed in (True, False):
                 with Mounted(kind, image, os.path.join(work, "disk")) as folder:
                     if before:
@@ -354,7 +357,7 @@ def power_cut_problems(kind, tool, work):
                     finally:
                         must(["fsfreeze", "--unfreeze", host])
                 what = mode + (", journal committed" if journal_committed else "")
-                if ran.returncode != 0:
+                if ran.returncode != status:
                     problems.append(f"{what}: the run ended with {ran.returncode}: {ran.stdout!r}")
                 with Mounted(kind, copy, os.path.join(work, "after"), fresh=False) as folder:
                     for name, data in texts.items():

@@ -181,24 +181,26 @@ def stopped_batch_case(tool, work, environment, number, call, nth):
 
 
 # Durable before named: the order of a run's system calls. Each table row is
-# a folder, the arguments, and the descriptor limit (0: as it is; 40 makes
-# batches of four).
+# a folder, the arguments, the descriptor limit (0: as it is; 40 makes
+# batches of four) and the exit status.
 ORDER_CASES = [
-    ("a single text", SETUPS["no earlier output"], ["book.txt"], 0),
-    ("a single text over an earlier output", SETUPS["beside an earlier output"], ["book.txt"], 0),
-    ("all, two over earlier outputs", {**BATCH, "t01.hdb": EARLIER, "t05.hdb": EARLIER}, ["all"], 0),
-    ("all in batches of four", {**BATCH, "t01.hdb": EARLIER, "t05.hdb": EARLIER}, ["all"], 40),
+    ("a single text", SETUPS["no earlier output"], ["book.txt"], 0, 0),
+    ("a single text over an earlier output", SETUPS["beside an earlier output"], ["book.txt"], 0, 0),
+    ("all, two over earlier outputs", {**BATCH, "t01.hdb": EARLIER, "t05.hdb": EARLIER}, ["all"], 0, 0),
+    ("all in batches of four", {**BATCH, "t01.hdb": EARLIER, "t05.hdb": EARLIER}, ["all"], 40, 0),
+    # The names announced before a failure are as durable as any.
+    ("a run that fails on its third text", {"a.txt": EARLIER, "b.txt": EARLIER}, ["a.txt", "b.txt", "c.txt"], 0, 1),
 ]
 ORDER_CALLS = "openat,dup,write,fdatasync,fsync,syncfs,linkat,rename"
 CALL = re.compile(r"(?:\d+ +)?(\w+)\((.*)\) += (-?\d+)")
 EXITED = re.compile(r"(?:\d+ +)?\+\+\+ exited with (\d+) \+\+\+")
 
 
-def order_problems(lines, scratch, outputs):
+def order_problems(lines, scratch, outputs, expected_status):
     """In a trace taken with -y: every output's data is flushed (syncfs, or
     fdatasync or fsync of its own file) after its last write and before the
     link or rename that names it; the folder is synced after the last name
-    and before the run ends with 0."""
+    and before the run ends with its status."""
     file_of = {}  # descriptor -> the file it is open on, numbered by opening
     temporary_of = {}  # temporary name -> file
     last_write, flushes, named = {}, {}, {}  # file -> index; file -> [index]; output -> (file, index)
@@ -246,20 +248,20 @@ def order_problems(lines, scratch, outputs):
             problems.append(f"{output}: named (trace line {at + 1}) with no flush since its last write "
                             f"({'none' if written is None else written + 1})")
     last_name = max((at for _, at in named.values()), default=-1)
-    if status != 0 or not any(at > last_name for at in folder_syncs):
+    if status != expected_status or not any(at > last_name for at in folder_syncs):
         problems.append(f"the run ended with {status}; folder synced at lines {folder_syncs}, last name at line "
                         f"{last_name + 1}")
     return problems
 
 
-def order_case(tool, work, environment, files, args, open_files):
+def order_case(tool, work, environment, files, args, open_files, status):
     with harness.scratch("order-", work, files) as scratch:
         limit = ["prlimit", f"--nofile={open_files}", "--"] if open_files else []
         ran, lines = harness.traced_run(limit + [tool] + args, scratch, environment, ORDER_CALLS, options=("-y",),
                                         timeout=120)
         outputs = [name[:-4] + ".hdb" for name in files if name.endswith(".txt")]
-        return order_problems(lines, scratch, outputs) + (
-            [] if ran.returncode == 0 else [f"exit status {ran.returncode}, stdout {ran.stdout[-300:]!r}"])
+        return order_problems(lines, scratch, outputs, status) + (
+            [] if ran.returncode == status else [f"exit status {ran.returncode}, stdout {ran.stdout[-300:]!r}"])
 
 
 def replaced_output_problems(result, stdout, scratch, files, printed):
@@ -317,9 +319,9 @@ def posix_sweep(tools, work, jobs, report, sanitized):
             report.case(f"{kind} file, {setup}: {len(plan)} runs, {calls}",
                         [f"{signal.Signals(number).name} at {call} #{nth}: {'; '.join(problems)}"
                          for (number, call, nth), problems in zip(plan, results) if problems], runs=len(plan))
-        for name, files, args, open_files in ORDER_CASES:
+        for name, files, args, open_files, status in ORDER_CASES:
             report.case(f"{kind} file, durable before named: {name}",
-                        order_case(tool, work, environment, files, args, open_files))
+                        order_case(tool, work, environment, files, args, open_files, status))
         for number in (signal.SIGHUP, signal.SIGINT):
             report.case(f"{kind} file, {signal.Signals(number).name} ignored by the caller",
                         ignored_signal_case(tool, work, environment, number))
