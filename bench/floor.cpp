@@ -5,7 +5,10 @@
 // of 256, each output linked under its name, and one fsync of the folder.
 // No checks, no format, no messages: a bound for bench.py, not a converter.
 //
-//     floor [once]     once: the text opened a single time
+//     floor [once] [writeback]
+//
+// once: the text opened a single time; writeback: each output's writeback
+// started as it is written (sync_file_range), as the tool once did.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,7 +20,12 @@
 #include <vector>
 
 int main(int argc, char** argv) {
-    const bool openedOnce = argc > 1 && std::strcmp(argv[1], "once") == 0;
+    bool openedOnce = false;
+    bool writeback = false;
+    for (int i = 1; i < argc; ++i) {
+        openedOnce = openedOnce || std::strcmp(argv[i], "once") == 0;
+        writeback = writeback || std::strcmp(argv[i], "writeback") == 0;
+    }
     constexpr std::size_t BATCH = 256;
     constexpr std::size_t FRONT = 179;  // what the output holds besides the text, for a 3 KiB one
     std::vector<char> buffer(1 << 20);
@@ -55,7 +63,7 @@ int main(int argc, char** argv) {
         (void)::close(text);
         const auto count = static_cast<std::size_t>(got < 0 ? 0 : got) + FRONT;
         if (::write(file, buffer.data(), count) != static_cast<ssize_t>(count)) return 1;
-        (void)::sync_file_range(file, 0, static_cast<off_t>(count), SYNC_FILE_RANGE_WRITE);
+        if (writeback) (void)::sync_file_range(file, 0, static_cast<off_t>(count), SYNC_FILE_RANGE_WRITE);
         pending.emplace_back(file, output);
         if (pending.size() == BATCH) completeBatch();
     }

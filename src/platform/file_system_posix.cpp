@@ -269,8 +269,16 @@ void PendingFile::StateDeleter::operator()(State* state) const { delete state; }
 
 bool PendingFile::writeAll(const void* buffer, std::size_t count) {
     if (!file_.writeAll(buffer, count)) return false;
-    startWriteback(fd(file_.nativeHandle()), written_, count);
-    written_ += count;
+    // A small output is left to its batch's flush, which writes it anyway:
+    // a call per file to start it costs more than it saves. A large one is
+    // sent on its way as it is written, so that its flush finds little left.
+    constexpr std::uint64_t WRITEBACK_FROM = 1 << 20;
+    const std::uint64_t end = written_ + count;
+    if (end >= WRITEBACK_FROM) {
+        const std::uint64_t from = written_ < WRITEBACK_FROM ? 0 : written_;
+        startWriteback(fd(file_.nativeHandle()), from, static_cast<std::size_t>(end - from));
+    }
+    written_ = end;
     return true;
 }
 
