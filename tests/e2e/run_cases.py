@@ -81,6 +81,7 @@ RENAME_CALLS = "rename,renameat,renameat2"  # the last step over an earlier outp
 READ_CALLS = "read"  # natively and by Wine, for a file's data
 LIST_CALLS = "getdents64"
 OPEN_CALLS = "open,openat,openat2"
+LOCK_CALLS = "flock"  # natively only the sweep's, to tell another run's temporary from debris
 NEW_FILE = "a file the run creates"
 FLUSH_CALLS = "fdatasync"  # one file's data, before it takes its name
 WHOLE_FLUSH_CALLS = "syncfs"  # a batch's data at once; a drop box's names
@@ -94,6 +95,7 @@ class Fault:
     result: str  # what the failing call returns instead, in strace's words: "error=EIO", "retval=0"
     on: str = ""  # only calls on this file, by name or descriptor: a name in the folder, "." for it, or NEW_FILE
     nth: int = 1  # the calls before the nth such call succeed
+    every: bool = False  # the nth call and every later one fail
 
 
 @dataclass
@@ -438,6 +440,12 @@ CASES = [
     Case("replacing keeps the group", ["g.txt"], {"g.txt": Text(BOOK), "g.hdb": Text(b"old", 0o640)},
          "g.hdb converted.\n", 0, {"g.hdb": Hdb("g.txt", b"g.txt")}, platforms=("posix",),
          owners={"g.hdb": (0, NOBODY)}, modes={"g.hdb": 0o640}, owners_after={"g.hdb": (0, NOBODY)}),
+    # Where no lock can be taken, nothing tells a live run's temporary from
+    # debris: all of them stay, and the texts still convert.
+    *(Case(f"the sweep removes nothing where locks fail with {error}", ["all"],
+           {"a.txt": Text(BOOK), "b.txt": Text(LINES), ".foliant-0123456789ab.tmp": Text(b"another run's output")},
+           batch=True, platforms=("posix",), fault=Fault(LOCK_CALLS, f"error={error}", every=True))
+      for error in ("ENOLCK", "EINVAL")),
     Case("the sweep leaves a FIFO and a folder of a temporary name alone", ["a.txt"],
          {"a.txt": Text(BOOK), ".foliant-0123456789ab.tmp": Fifo(),
           ".foliant-ba9876543210.tmp/inside.txt": Text(b"not debris")},
@@ -892,7 +900,7 @@ def fault_injection(fault, command, case, scratch, environment):
         # and so counted and failed.
         strace += ["-P", fault.on, "-P", os.path.normpath(os.path.join(scratch, fault.on))]
     # strace counts each system call apart.
-    return strace + ["-e", f"trace={calls}", "-e", f"inject={calls}:{fault.result}:when={nth}"]
+    return strace + ["-e", f"trace={calls}", "-e", f"inject={calls}:{fault.result}:when={nth}{'+' * fault.every}"]
 
 
 def calls_before_new_file(fault, command, case, scratch, environment):
