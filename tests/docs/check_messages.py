@@ -17,7 +17,8 @@ import re
 import sys
 
 # Comments, character literals and string literals (plain, prefixed or raw),
-# in the order they come; only the last are kept.
+# in the order they come, so that a quote in a comment or a character starts
+# no string.
 TOKEN = re.compile(r"//[^\n]*|/\*.*?\*/|'(?:[^'\\\n]|\\.)*'"
                    r'|(?:u8|u|U|L)?R"(?P<delimiter>[^(\s]*)\((?P<raw>.*?)\)(?P=delimiter)"'
                    r'|(?:u8|u|U|L)?"(?P<body>(?:[^"\\\n]|\\.)*)"', re.DOTALL)
