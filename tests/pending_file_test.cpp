@@ -17,10 +17,12 @@
 
 #include <algorithm>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/file_system_parts.h"
 #include "scratch_folder.h"
 
 namespace foliant::fs {
@@ -206,6 +208,34 @@ TEST_F(PendingFileTest, SweepRemovesOnlyDebris) {
     EXPECT_EQ(entries(), before);
     EXPECT_EQ(read("a.hdb"), Bytes{'x'});
     EXPECT_TRUE(!linked || stdfs::is_symlink(".foliant-cccccccccccc.tmp"));
+}
+
+// A name another run or a sweep took between its choice and its use is
+// retried with a fresh one, a hundred times at most; any other failure ends
+// the search at once.
+TEST(FreshTemporaryName, RetriesTakenNamesOnly) {
+    using parts::Attempt;
+    const struct {
+        const char* what;
+        std::vector<Attempt> answers;  // to each try in turn; the last one repeats
+        std::size_t tries;
+        bool made;
+    } cases[] = {
+        {"taken twice, then made", {Attempt::nameTaken, Attempt::nameTaken, Attempt::made}, 3, true},
+        {"always taken", {Attempt::nameTaken}, 100, false},
+        {"failed", {Attempt::failed}, 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> tried;
+        const std::string name = parts::withFreshTemporaryName([&](const std::string& candidate) {
+            tried.push_back(candidate);
+            return c.answers[std::min(tried.size(), c.answers.size()) - 1];
+        });
+        ASSERT_EQ(tried.size(), c.tries);
+        EXPECT_EQ(name, c.made ? tried.back() : std::string());
+        EXPECT_EQ(std::set<std::string>(tried.begin(), tried.end()).size(), tried.size()) << "a name tried twice";
+    }
 }
 
 }  // namespace

@@ -5,7 +5,10 @@ link's #anchor names a heading of its Markdown file (by GitHub's rule:
 lower case, punctuation dropped, each blank a hyphen, -1, -2, ... for a
 repeated heading). And the README's two commands are the ones that are run:
 the first is a line of the first-command test's script, the second what the
-CI script execs.
+CI script execs. And a code block whose first line starts with "$ " is a
+session that is true: each command runs in sh, in a scratch folder of the
+block's own with the built tool first on PATH as `foliant`, and must print
+exactly the lines that follow it (docs/format.md's dump of a small text).
 
 Prints each problem and ends with 1 then."""
 
@@ -13,7 +16,9 @@ import argparse
 import glob
 import os
 import re
+import subprocess
 import sys
+import tempfile
 import unicodedata
 from urllib.parse import unquote
 
@@ -47,6 +52,65 @@ def code_lines(lines):
         elif fenced or (line.startswith("    ") and line.strip()):
             found.append(line.strip())
     return found
+
+
+def blocks(lines):
+    """(line number, lines) of each code block (indented or fenced) among
+    `lines`, its indentation taken off."""
+    found, fenced, current = [], False, None
+    for number, line in enumerate(lines, 1):
+        if line.lstrip().startswith(("```", "~~~")):
+            fenced = not fenced
+            current = [number + 1, []] if fenced else None
+            if fenced:
+                found.append(current)
+        elif fenced:
+            current[1].append(line)
+        elif line.startswith("    ") or (current and not line.strip()):
+            if current is None:
+                current = [number, []]
+                found.append(current)
+            current[1].append(line[4:])
+        else:
+            current = None
+    return [(number, [line.rstrip() for line in block]) for number, block in found]
+
+
+def check_sessions(root, documents, tool):
+    """Runs every session block; returns the problems and how many ran."""
+    problems, count = [], 0
+    for document in documents:
+        with open(document, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+        for number, block in blocks(lines):
+            while block and not block[-1]:
+                block.pop()
+            if not block or not block[0].startswith("$ "):
+                continue
+            count += 1
+            with tempfile.TemporaryDirectory() as scratch:
+                bin_folder = os.path.join(scratch, ".bin")
+                os.mkdir(bin_folder)
+                os.symlink(tool, os.path.join(bin_folder, "foliant"))
+                environment = dict(os.environ, PATH=bin_folder + os.pathsep + os.environ["PATH"], LC_ALL="C")
+                i = 0
+                while i < len(block):
+                    command, expected = block[i][2:], []
+                    i += 1
+                    while i < len(block) and not block[i].startswith("$ "):
+                        expected.append(block[i])
+                        i += 1
+                    ran = subprocess.run(["sh", "-c", command], cwd=scratch, env=environment,
+                                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=60)
+                    got = [line.rstrip() for line in ran.stdout.decode(errors="replace").splitlines()]
+                    if got != expected or ran.returncode != 0:
+                        differs = next((n for n, pair in enumerate(zip(got, expected)) if pair[0] != pair[1]),
+                                       min(len(got), len(expected)))
+                        problems.append(f"{os.path.relpath(document, root)}:{number}: {command!r} ended with "
+                                        f"{ran.returncode}; its output line {differs + 1} is "
+                                        f"{(got[differs:] or ['(none)'])[0]!r}, the page says "
+                                        f"{(expected[differs:] or ['(none)'])[0]!r}")
+    return problems, count
 
 
 def slug(heading):
@@ -137,6 +201,8 @@ def main():
                            help="the script that runs the README's first command (relative to the root)")
     arguments.add_argument("--ci", default=".ci/run", help="the CI script (relative to the root)")
     arguments.add_argument("--commands-section", default="Two commands")
+    arguments.add_argument("--tool", required=True, type=os.path.abspath,
+                           help="the built tool, which the sessions run as foliant")
     options = arguments.parse_args()
 
     root = os.path.realpath(options.root)
@@ -154,9 +220,13 @@ def main():
         problems.append(f"found only {links} relative links in {len(documents)} documents")
     problems += check_commands(readme, os.path.join(root, options.first_command), os.path.join(root, options.ci),
                                options.commands_section)
+    found, sessions = check_sessions(root, documents, options.tool)
+    problems += found
+    if not sessions:
+        problems.append("found no session (a code block whose first line starts with \"$ \") to run")
     for problem in problems:
         print(problem)
-    print(f"{len(documents)} documents, {links} relative links, {len(problems)} problems")
+    print(f"{len(documents)} documents, {links} relative links, {sessions} sessions, {len(problems)} problems")
     return 1 if problems else 0
 
 

@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
-"""Every message the tool can print is in the manual: each string literal
-that src/ hands to console::print or report() (the "error: ..." lines, the
-success line, the usage text, the prompts) must be an entry of the
-messages section of each document given: in Markdown a `code span` or a
-line of a code block, in a man page an item's tag or a line of a no-fill
-block. A name's "%s" is NAME in Markdown and `name` in the man page.
+"""Every message the tool can print is in the manual. A message is any
+string literal of src/ (adjacent ones joined, as the compiler joins them),
+whichever function it is handed to, that starts with "error: " or ends a
+line (the success line, the usage text, the closing prompts), and any
+literal handed to print() or report() (the question that waits on its line).
+Each must be an entry of the messages section of each document given: in
+Markdown a `code span` or a line of a code block, in a man page an item's
+tag or a line of a no-fill block. A name's "%s" is NAME in Markdown and
+`name` in the man page.
 
 Prints each message missing from a document and ends with 1 then."""
 
@@ -13,16 +16,51 @@ import os
 import re
 import sys
 
-# The first argument of a call, when it is a string literal (or several
-# that the compiler joins).
-CALL = re.compile(r'\b(?:print|report)\s*\(\s*((?:"(?:[^"\\\n]|\\.)*"\s*)+)')
-LITERAL = re.compile(r'"((?:[^"\\\n]|\\.)*)"')
-C_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\", "'": "'", "a": "\a", "b": "\b", "f": "\f",
-             "v": "\v", "0": "\0"}
+# Comments, character literals and string literals (plain, prefixed or raw),
+# in the order they come, so that a quote in a comment or a character starts
+# no string.
+TOKEN = re.compile(r"//[^\n]*|/\*.*?\*/|'(?:[^'\\\n]|\\.)*'"
+                   r'|(?:u8|u|U|L)?R"(?P<delimiter>[^(\s]*)\((?P<raw>.*?)\)(?P=delimiter)"'
+                   r'|(?:u8|u|U|L)?"(?P<body>(?:[^"\\\n]|\\.)*)"', re.DOTALL)
+ESCAPE = re.compile(r"\\(x[0-9A-Fa-f]+|[0-7]{1,3}|.)")
+C_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "a": "\a", "b": "\b", "f": "\f", "v": "\v"}
+COMMENT = re.compile(r"//[^\n]*|/\*.*?\*/", re.DOTALL)
+# The console's own printing calls, for a literal that ends no line.
+PRINTING_CALL = re.compile(r"\b(?:print|report)\s*\(\s*$")
 
 
 def c_string(body):
-    return re.sub(r"\\(.)", lambda m: C_ESCAPES[m[1]], body)
+    def unescaped(m):
+        code = m[1]
+        if code[0] == "x":
+            return chr(int(code[1:], 16))
+        if code[0] in "01234567":
+            return chr(int(code, 8))
+        return C_ESCAPES.get(code, code)
+    return ESCAPE.sub(unescaped, body)
+
+
+def literals(code):
+    """(the text, the code before it) of each run of adjacent string literals
+    (nothing but blanks and comments between them)."""
+    found, joined_until = [], None
+    for token in TOKEN.finditer(code):
+        if token[0][0] in "/'":  # a comment, or a character, which ends a run
+            if token[0][0] == "'":
+                joined_until = None
+            continue
+        text = token["raw"] if token["raw"] is not None else c_string(token["body"])
+        between = COMMENT.sub("", code[joined_until:token.start()]) if joined_until is not None else "x"
+        if between.strip():
+            found.append([text, code[max(0, token.start() - 200):token.start()]])
+        else:
+            found[-1][0] += text
+        joined_until = token.end()
+    return found
+
+
+def is_message(text, before):
+    return text.startswith("error: ") or text.endswith("\n") or bool(PRINTING_CALL.search(before))
 
 
 def messages(sources):
@@ -36,8 +74,9 @@ def messages(sources):
             path = os.path.join(root, name)
             with open(path, encoding="utf-8") as f:
                 code = f.read()
-            for call in CALL.finditer(code):
-                text = "".join(c_string(body) for body in LITERAL.findall(call[1]))
+            for text, before in literals(code):
+                if not is_message(text, before):
+                    continue
                 for line in text.replace("\r", "").split("\n"):
                     if line.strip():
                         found.setdefault(normal(line), path)

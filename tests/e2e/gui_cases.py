@@ -29,6 +29,10 @@ UNICODE_NAME = "日本 Ωmega"
 # busy machine; a tool that ends without a window fails at once either way.
 WINDOW_SECONDS = 30
 FIRST_WINE_WINDOW_SECONDS = 180
+# foliant.exe runs with Wine's error messages on, into a file that is read
+# only when the tool ends before its window appears, so that such a failure
+# names its cause.
+WINE_MESSAGES = "err+all"
 
 
 class NoWindow(Exception):
@@ -117,16 +121,26 @@ def run_case(display, command, environment, scratch, answer, platform):
     """Starts the tool, answers its dialog (None: Escape). Its standard input
     is a pipe holding an answer of its own, which a run that asks only the
     dialog leaves unread. Returns the status, the output, what was left
-    unread and the dialog's title."""
+    unread and the dialog's title. Its standard error, Wine's messages
+    among it, goes to a file beside the scratch folder."""
     read_end, write_end = os.pipe()
     with os.fdopen(write_end, "wb") as pipe:
         pipe.write(UNASKED_ANSWER)
-    with os.fdopen(read_end, "rb") as stdin:
+    if platform == "windows":
+        # The emulator's words (env WINEDEBUG=-all wine) would silence them too.
+        command = [f"WINEDEBUG={WINE_MESSAGES}" if word.startswith("WINEDEBUG=") else word for word in command]
+        environment = dict(environment, WINEDEBUG=WINE_MESSAGES)
+    with os.fdopen(read_end, "rb") as stdin, open(scratch + ".stderr", "w+b") as stderr:
         tool = subprocess.Popen(command, cwd=scratch, env=environment, stdin=stdin,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                stdout=subprocess.PIPE, stderr=stderr)
         try:
             search = ("--name", "^Open$") if platform == "windows" else ("--class", "zenity")
-            window = display.wait_for_window(tool, *search)
+            try:
+                window = display.wait_for_window(tool, *search)
+            except NoWindow as error:
+                stderr.seek(0)
+                raise NoWindow(f"{error}; on standard error (Wine's own messages too, under Wine): "
+                               f"{stderr.read()[-3000:]!r}") from None
             title = display.xdotool("getwindowname", window).rstrip("\n")
             if answer is None:
                 display.xdotool("key", "Escape")

@@ -81,6 +81,7 @@ RENAME_CALLS = "rename,renameat,renameat2"  # the last step over an earlier outp
 READ_CALLS = "read"  # natively and by Wine, for a file's data
 LIST_CALLS = "getdents64"
 OPEN_CALLS = "open,openat,openat2"
+LOCK_CALLS = "flock"  # natively only the sweep's, to tell another run's temporary from debris
 NEW_FILE = "a file the run creates"
 FLUSH_CALLS = "fdatasync"  # one file's data, before it takes its name
 WHOLE_FLUSH_CALLS = "syncfs"  # a batch's data at once; a drop box's names
@@ -94,6 +95,7 @@ class Fault:
     result: str  # what the failing call returns instead, in strace's words: "error=EIO", "retval=0"
     on: str = ""  # only calls on this file, by name or descriptor: a name in the folder, "." for it, or NEW_FILE
     nth: int = 1  # the calls before the nth such call succeed
+    every: bool = False  # the nth call and every later one fail
 
 
 @dataclass
@@ -103,6 +105,15 @@ class Growth:
     byte of it was read."""
     name: str
     data: bytes
+
+
+@dataclass
+class Shrinking:
+    """The text `name` is cut to `size` bytes while the run is held, by
+    strace, as its second opening of the text returns: after the text was
+    measured, before a byte of it was read."""
+    name: str
+    size: int
 
 
 # What a file is expected to be after a run.
@@ -164,6 +175,7 @@ class Case:
     owners: dict = field(default_factory=dict)
     owners_after: dict = field(default_factory=dict)
     grows: "Growth" = None  # a text that grows while it is read (POSIX)
+    shrinks: "Shrinking" = None  # a text that shrinks between its measurement and its read (POSIX)
     # "all" stops at the text of this number (from 0, in listing order) with
     # this message, whose {input} and {output} are that text's names.
     batch_stop: tuple = None
@@ -442,6 +454,12 @@ CASES = [
     Case("replacing keeps the group", ["g.txt"], {"g.txt": Text(BOOK), "g.hdb": Text(b"old", 0o640)},
          "g.hdb converted.\n", 0, {"g.hdb": Hdb("g.txt", b"g.txt")}, platforms=("posix",),
          owners={"g.hdb": (0, NOBODY)}, modes={"g.hdb": 0o640}, owners_after={"g.hdb": (0, NOBODY)}),
+    # Where no lock can be taken, nothing tells a live run's temporary from
+    # debris: all of them stay, and the texts still convert.
+    *(Case(f"the sweep removes nothing where locks fail with {error}", ["all"],
+           {"a.txt": Text(BOOK), "b.txt": Text(LINES), ".foliant-0123456789ab.tmp": Text(b"another run's output")},
+           batch=True, platforms=("posix",), fault=Fault(LOCK_CALLS, f"error={error}", every=True))
+      for error in ("ENOLCK", "EINVAL")),
     Case("the sweep leaves a FIFO and a folder of a temporary name alone", ["a.txt"],
          {"a.txt": Text(BOOK), ".foliant-0123456789ab.tmp": Fifo(),
           ".foliant-ba9876543210.tmp/inside.txt": Text(b"not debris")},
@@ -452,6 +470,9 @@ CASES = [
     Case("a text that grows while it is read", ["grow.txt"],
          {"grow.txt": Text(BOOK), "grow.hdb": Text(b"old")}, "error: file not read: grow.txt\r\n", 1,
          platforms=("posix",), grows=Growth("grow.txt", b"appended while read\n")),
+    Case("a text cut short between its measurement and its read", ["cut.txt"],
+         {"cut.txt": Text(TWO_CHUNKS), "cut.hdb": Text(b"old")}, "error: file not read: cut.txt\r\n", 1,
+         platforms=("posix",), shrinks=Shrinking("cut.txt", 100_000)),
     # Windows takes a trailing dot or space off a name it is given; a name
     # that "all" listed is that entry, whatever it ends in.
     Case("all with a trailing dot", ["all"], {"e.txt": Text(BOOK), "e.txt.": Text(LINES)}, batch=True,
@@ -713,15 +734,16 @@ def run_tool(command, case, scratch, platform):
         kwargs.update(user=NOBODY, group=NOBODY, extra_groups=[])
         if platform == "windows":
             kwargs["env"] = nobody_wine_environment(command[:-1])
-    if case.fault or case.grows:
+    if case.fault or case.grows or case.shrinks:
         kwargs["env"] = harness.traceable(kwargs.get("env"))
     if case.fault:
         command = fault_injection(case.fault, command, case, scratch, kwargs["env"]) + command
     if case.grows:
         # Held for seconds at the first read of the text, while it grows.
-        command = ["strace", "-qq", "-o", "/dev/null", "-P", case.grows.name, "-P",
-                   os.path.join(scratch, case.grows.name), "-e", "trace=read", "-e",
-                   f"inject=read:delay_enter={GROWTH_HOLD_US}:when=1"] + command
+        command = held_by_strace(case.grows.name, scratch, "read", "delay_enter", 1) + command
+    if case.shrinks:
+        # Held for seconds as the second opening returns, while it shrinks.
+        command = held_by_strace(case.shrinks.name, scratch, OPEN_CALLS, "delay_exit", 2) + command
     if case.file_size_limit:
         command = ["prlimit", f"--fsize={case.file_size_limit}", "--"] + command
     if case.open_files and platform == "posix":
@@ -760,7 +782,13 @@ def run_tool(command, case, scratch, platform):
     with os.fdopen(read_end, "rb") as pipe:
         stdin = subprocess.DEVNULL if case.null_input else pipe
         if case.grows:
-            result = run_growing(argv, case.grows, scratch, stdin, kwargs)
+            path = os.path.join(scratch, case.grows.name)
+            result = run_held(argv, scratch, stdin, kwargs, lambda pid: held_at_first_read(pid, path),
+                              lambda: append(path, case.grows.data))
+        elif case.shrinks:
+            path = os.path.join(scratch, case.shrinks.name)
+            result = run_held(argv, scratch, stdin, kwargs, lambda pid: held_having_opened(pid, path),
+                              lambda: os.truncate(path, case.shrinks.size))
         else:
             result = subprocess.run(argv, cwd=scratch, stdin=stdin, capture_output=True, timeout=300, **kwargs)
         result.unread = pipe.read()
@@ -774,7 +802,38 @@ def arguments(case, scratch, platform):
     return [argument.replace("{scratch}", folder) for argument in case.args]
 
 
-GROWTH_HOLD_US = 5_000_000
+HOLD_US = 5_000_000
+
+
+def held_by_strace(name, scratch, calls, delay, nth):
+    """The strace command that holds the tool for HOLD_US at the nth of
+    `calls` on the text `name` (`delay`: delay_enter or delay_exit)."""
+    return ["strace", "-qq", "-o", "/dev/null", "-P", name, "-P", os.path.join(scratch, name), "-e",
+            f"trace={calls}", "-e", f"inject={calls}:{delay}={HOLD_US}:when={nth}"]
+
+
+def append(path, data):
+    with open(path, "ab") as f:
+        f.write(data)
+
+
+def held_having_opened(pid, path):
+    """The process is stopped in an opening call, with `path` open at
+    offset 0: none of it read yet."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            state = f.read().rpartition(")")[2].split()[0]
+        with open(f"/proc/{pid}/syscall") as f:
+            call = f.read().split()[0]
+        descriptors = [d for d in os.listdir(f"/proc/{pid}/fd") if os.readlink(f"/proc/{pid}/fd/{d}") == path]
+        offsets = []
+        for descriptor in descriptors:
+            with open(f"/proc/{pid}/fdinfo/{descriptor}") as f:
+                offsets.append(f.read().split()[1])
+        # open, openat and openat2 on x86-64
+        return state == "t" and call in ("2", "257", "437") and offsets == ["0"]
+    except (OSError, ValueError, IndexError):
+        return False
 
 
 def held_at_first_read(pid, path):
@@ -793,11 +852,11 @@ def held_at_first_read(pid, path):
         return False
 
 
-def run_growing(argv, growth, scratch, stdin, kwargs):
-    """Runs the tool under strace's delay and appends to the text once the
-    tool waits at its first read; the same wait seen after the append shows
-    that it came before the read."""
-    path = os.path.join(scratch, growth.name)
+def run_held(argv, scratch, stdin, kwargs, held, change):
+    """Runs the tool, which strace holds for seconds at one call, and makes
+    `change` once `held(pid)` sees it held there: twice, half a second apart,
+    so that no passing stop counts. The same hold seen after the change shows
+    that it came before the tool went on."""
     with subprocess.Popen(argv, cwd=scratch, stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           **kwargs) as tracer:
         def held_tool():
@@ -806,15 +865,16 @@ def run_growing(argv, growth, scratch, stdin, kwargs):
                     pid = int(f.read().split()[0])
             except (OSError, IndexError, ValueError):
                 return None
-            return pid if held_at_first_read(pid, path) else None
-        pid = harness.poll(held_tool, GROWTH_HOLD_US / 2e6)
-        if pid:
-            with open(path, "ab") as f:
-                f.write(growth.data)
-        caught = pid and held_at_first_read(pid, path)
+            return pid if held(pid) else None
+        pid = harness.poll(held_tool, HOLD_US / 2e6)
+        time.sleep(0.5)
+        caught = pid and held(pid)
+        if caught:
+            change()
+        caught = caught and held(pid)
         stdout, stderr = tracer.communicate(timeout=300)
     if not caught:
-        stderr += b"the run was not seen held at its first read of the text\n"
+        stderr += b"the run was not seen held where the text was to change\n"
     return subprocess.CompletedProcess(argv, tracer.returncode, stdout, stderr)
 
 
@@ -854,7 +914,7 @@ def fault_injection(fault, command, case, scratch, environment):
         # and so counted and failed.
         strace += ["-P", fault.on, "-P", os.path.normpath(os.path.join(scratch, fault.on))]
     # strace counts each system call apart.
-    return strace + ["-e", f"trace={calls}", "-e", f"inject={calls}:{fault.result}:when={nth}"]
+    return strace + ["-e", f"trace={calls}", "-e", f"inject={calls}:{fault.result}:when={nth}{'+' * fault.every}"]
 
 
 def calls_before_new_file(fault, command, case, scratch, environment):
@@ -933,7 +993,7 @@ def check(case, scratch, before, result, platform):
         # (services, explorer) inherit the standard error of the program that
         # started it. A fault of foliant.exe itself also shows as its status.
         stderr = b"".join(line for line in stderr.splitlines(True) if not line.startswith(b"wine: "))
-    if case.fault or case.grows:
+    if case.fault or case.grows or case.shrinks:
         # strace's note that it took a relative name as the absolute one.
         stderr = b"".join(line for line in stderr.splitlines(True) if not line.startswith(b"strace: Requested path"))
     if stderr:
@@ -1075,6 +1135,8 @@ def run_case(command, case, platform, work):
         os.chmod(scratch, 0o755)
         if case.grows:
             before[case.grows.name] += case.grows.data
+        if case.shrinks:
+            before[case.shrinks.name] = before[case.shrinks.name][:case.shrinks.size]
         return problems + check(case, scratch, before, result, platform)
 
 

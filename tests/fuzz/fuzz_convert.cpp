@@ -15,9 +15,40 @@
 
 namespace {
 std::filesystem::path folder;
-}
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
+// The arguments with every path made absolute, since the run changes folder
+// before libFuzzer reads them: the corpus folders and seed files, and the
+// flags that name a file or a folder. A crashing input goes to the folder
+// the run started in unless -artifact_prefix says otherwise.
+std::vector<std::string> arguments;
+std::vector<char*> argumentPointers;
+
+void resolvePaths(int* argc, char*** argv) {
+    const std::string startedIn = std::filesystem::current_path().string() + "/";
+    bool artifactPrefix = false;
+    for (int i = 0; i < *argc; ++i) {
+        std::string argument = (*argv)[i];
+        if (i > 0 && !argument.starts_with("-")) {
+            argument = std::filesystem::absolute(argument).string();
+        } else {
+            for (const std::string flag : {"-artifact_prefix=", "-exact_artifact_path=", "-dict="}) {
+                if (!argument.starts_with(flag) || argument.size() == flag.size()) continue;
+                artifactPrefix = artifactPrefix || flag == "-artifact_prefix=";
+                if (argument[flag.size()] != '/') argument.insert(flag.size(), startedIn);
+            }
+        }
+        arguments.push_back(argument);
+    }
+    if (!artifactPrefix) arguments.insert(arguments.begin() + 1, "-artifact_prefix=" + startedIn);
+    for (std::string& argument : arguments) argumentPointers.push_back(argument.data());
+    argumentPointers.push_back(nullptr);
+    *argc = static_cast<int>(arguments.size());
+    *argv = argumentPointers.data();
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    resolvePaths(argc, argv);
     // Outputs land in the current folder: use one of our own.
     folder = std::filesystem::temp_directory_path() / ("foliant-fuzz-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
