@@ -48,10 +48,12 @@ UNNAMED = "src/platform/unnamed_file_linux.cpp"
 UTF8 = "src/platform/utf16.cpp"
 
 SUCCESS_LINE = '''        report("%s converted.\\n", names[i]);'''
-TAKE_NAME = """        if (files[i].takeName() != fs::PendingFile::CommitResult::committed) {
+TAKE_NAME = """        if (result != fs::PendingFile::CommitResult::committed) {
             files.clear();
-            report("error: file not created\\r\\n");
-            return false;
+            if (result == fs::PendingFile::CommitResult::refused)
+                report("error: output already written in this run: %s\\r\\n", names[i]);
+            else report("error: file not created\\r\\n");
+            return failed();
         }
 """ + SUCCESS_LINE
 RENAME_INTO_PLACE = """        if (::rename(s.entry->name, name_.c_str()) != 0) {
@@ -80,8 +82,17 @@ MUTATIONS = [
     ("success line before the move", CONVERTER, TAKE_NAME,
      SUCCESS_LINE + "\n" + TAKE_NAME.replace("\n" + SUCCESS_LINE, "")),
     ("failed move reported as success", CONVERTER,
-     "if (files[i].takeName() != fs::PendingFile::CommitResult::committed) {",
-     "if (files[i].takeName() != fs::PendingFile::CommitResult::committed && false) {"),
+     "if (result != fs::PendingFile::CommitResult::committed) {",
+     "if (result != fs::PendingFile::CommitResult::committed && false) {"),
+    # One output per name and run, whatever name reaches it.
+    ("an output reached by another name is not that output", CONVERTER,
+     "const bool sameFile = there.id != fs::FileId{} && there.id == earlier.id;", "const bool sameFile = false;"),
+    ("an output's own name not asked whether it still holds it", CONVERTER,
+     "&& fs::inspectPath(earlier.name).id == earlier.id;", ";"),
+    ("no check as an output takes its name", CONVERTER, "{ return !wrote(name, there); }", "{ return true; }"),
+    # A failed run's announced names are made durable too.
+    ("a failing run leaves its folder unsynced", CONVERTER,
+     "    if (!written_.empty()) (void)fs::syncCurrentFolder(written_.back().name);", ""),
     ("no name check before writing", CONVERTER, "if (existing.kind != fs::PathKind::missing) {",
      "if (existing.kind != fs::PathKind::missing && existing.kind != fs::PathKind::impossibleName) {"),
     ("over-long name counts as missing", FILE_SYSTEM, "errno == ENAMETOOLONG ? PathKind::impossibleName",
@@ -153,7 +164,7 @@ MUTATIONS = [
     ("same file under another case not noticed", CONVERTER,
      "(inCurrentFolder(inputName, base) && sameEntry(base, target))",
      "(inCurrentFolder(inputName, base) && base == target)"),
-    ("output already written in this run replaced", CONVERTER, "if (wrote(target)) return fail(",
+    ("output already written in this run replaced", CONVERTER, "if (wrote(target, existing)) return fail(",
      "if (false) return fail("),
     # The sweep of temporary files that runs now gone left behind.
     ("no sweep", CONVERTER, "    sweepOnce();\n    const PathSyntax syntax", "    const PathSyntax syntax"),

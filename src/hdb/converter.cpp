@@ -103,11 +103,11 @@ bool Session::wrote(const std::string& target, const fs::PathStatus& there) cons
     // By the file: a name that reaches an output of this run (its short 8.3
     // name, another spelling where the folder folds case) is that output.
     // Then by name, for folders whose driver numbers a file once per
-    // spelling; that name must still hold the output, since another run may
-    // have replaced it since, and its new file may even have the old number.
+    // spelling. Either way the output's own name must still hold it: another
+    // run may have replaced it since, and a new file may have its old number.
     return std::any_of(written_.begin(), written_.end(), [&](const Written& earlier) {
-        return (there.id != fs::FileId{} && there.id == earlier.id) ||
-               (sameEntry(earlier.name, target) && fs::inspectPath(earlier.name).id == earlier.id);
+        const bool sameFile = there.id != fs::FileId{} && there.id == earlier.id;
+        return (sameFile || sameEntry(earlier.name, target)) && fs::inspectPath(earlier.name).id == earlier.id;
     });
 }
 
