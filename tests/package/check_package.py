@@ -66,8 +66,11 @@ def check_deb(packages, sample, work):
         if checked.returncode or checked.stdout:
             problems.append(f"desktop entry: {checked.stdout.decode()!r}")
     with open(entry) as f:
-        if "Exec=foliant\n" not in f.read():
+        text = f.read()
+        if "Exec=foliant\n" not in text:
             problems.append("desktop entry does not start the interactive mode")
+        if "MimeType" in text:
+            problems.append("desktop entry claims a MIME type: foliant opens no .hdb file")
 
     return problems + check_converts([os.path.join(root, "usr/bin/foliant")], sample, work, b"book.hdb converted.\n")
 
@@ -127,6 +130,8 @@ def check_release_files(root, version, package_version):
         problems.append(f"metainfo: {validated.stdout.decode()}")
     elif f'<release version="{version}"' not in open(metainfo[0]).read():
         problems.append(f"metainfo: no release {version}")
+    elif "<mediatype>application/x-hdb</mediatype>" not in open(metainfo[0]).read():
+        problems.append("metainfo: does not provide the type application/x-hdb")
     return problems
 
 
@@ -146,11 +151,15 @@ def check_deb_policy(packages, work, version):
 
 def check_rpm(packages, sample, work):
     """rpmlint finds no error but the missing signature; the license is the
-    %license file; the packaged tool converts."""
+    %license file; the MIME database is updated after installing and after
+    removing; the packaged tool converts."""
     (package,) = [os.path.join(packages, n) for n in os.listdir(packages) if n.endswith(".rpm")]
     linted = run(["rpmlint", package])
     problems = [f"rpmlint {problem}" for problem in lint_problems(linted.stdout.decode(), {"no-signature"})
                 if problem.startswith("E:")]
+    scripts = run(["rpm", "-qp", "--qf", "%{POSTIN}\n--\n%{POSTUN}", package], check=True).stdout.decode()
+    if scripts.count("update-mime-database /usr/share/mime") != 2:
+        problems.append(f"rpm: the scriptlets do not update the MIME database: {scripts!r}")
     if "1 packages" not in linted.stdout.decode():
         problems.append(f"rpmlint did not check the package: {linted.stdout.decode()}")
     files = run(["rpm", "-qp", "--qf", "[%{FILEFLAGS:fflags} %{FILENAMES}\n]", package], check=True).stdout.decode()
@@ -257,6 +266,31 @@ def check_actions(root, work):
     for tools in DIALOGS[1:]:
         problems += run_action(root, work, lambda paths: ["/usr/libexec/foliant/convert-beside"] + paths,
                                SELECTIONS[-1], tools)
+    return problems
+
+
+def check_mime(root, work):
+    """The MIME package built into a database of its own: a .hdb file known
+    by its name, an HDB file by its content, as "HDB document"."""
+    data = os.path.join(work, "mime-data")
+    shutil.copytree(os.path.join(root, "usr/share/mime/packages"), os.path.join(data, "mime", "packages"))
+    env = dict(os.environ, XDG_DATA_DIRS=data, XDG_DATA_HOME=os.path.join(work, "no-home"), GIO_USE_VFS="local")
+    built = run(["update-mime-database", os.path.join(data, "mime")], env=env)
+    if built.returncode or built.stderr:
+        return [f"update-mime-database: {built.stderr!r}"]
+    with open(os.path.join(data, "mime", "application", "x-hdb.xml")) as f:
+        problems = [] if "<comment>HDB document</comment>" in f.read() else ["application/x-hdb is no HDB document"]
+    icons = os.path.join(root, "usr/share/icons/hicolor/scalable")
+    if os.path.realpath(os.path.join(icons, "mimetypes/application-x-hdb.svg")) != f"{icons}/apps/foliant.svg":
+        problems.append("the type's icon application-x-hdb is not the foliant icon")
+    with harness.scratch("mime-", work, {"book.txt": b"text " * 500, "unknown": b"\0.o0O0o." * 20}) as folder:
+        run([os.path.join(root, "usr/bin/foliant"), "book.txt"], cwd=folder, check=True)
+        os.rename(os.path.join(folder, "book.hdb"), os.path.join(folder, "no extension"))
+        harness.write_files(folder, {"named.hdb": b"not an HDB file"})
+        for name, expected in (("named.hdb", True), ("no extension", True), ("unknown", False)):
+            typed = run(["gio", "info", "-a", "standard::content-type", name], cwd=folder, env=env).stdout
+            if (b"content-type: application/x-hdb\n" in typed) != expected:
+                problems.append(f"gio calls {name!r}: {typed!r}")
     return problems
 
 
@@ -659,6 +693,7 @@ def main():
             report.case("the .deb as Debian checks it", check_deb_policy(packages, work, options.version))
             root = os.path.join(work, "root")
             report.case("the file managers' actions", check_actions(root, work))
+            report.case("the .hdb type", check_mime(root, work))
             report.case("the .rpm package", check_rpm(packages, options.sample, work))
     return report.close()
 
