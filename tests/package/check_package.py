@@ -294,6 +294,38 @@ def check_mime(root, work):
     return problems
 
 
+# bash completing `foliant WORDS... CURRENT` in a folder of these files: the
+# words, the current word, and what it offers.
+COMPLETION_FILES = ["a.txt", "B.TXT", "c.txt.bak", "a.hdb", "d.txt.hdb", "e.TXT.HDB", "notes.md", "my dir/in.txt",
+                    "all.txt"]
+COMPLETIONS = [
+    ([], "", {"all", "a.txt", "B.TXT", "c.txt.bak", "my dir", "all.txt"}),
+    ([], "a", {"all", "a.txt", "all.txt"}),
+    (["a.txt"], "", {"a.txt", "B.TXT", "c.txt.bak", "my dir", "all.txt"}),
+    ([], "my dir/", {"my dir/in.txt"}),
+]
+BASH_COMPLETE = ('source "$1"; shift; COMP_WORDS=(foliant "$@"); COMP_CWORD=$#; _foliant; '
+                 'printf "%s\\n" "${COMPREPLY[@]}"')
+
+
+def check_completion(root, work):
+    """bash's offers in a scratch folder; zsh's and fish's files parsed."""
+    share = os.path.join(root, "usr/share")
+    problems = []
+    with harness.scratch("complete-", work, {name: b"" for name in COMPLETION_FILES}) as folder:
+        for words, current, expected in COMPLETIONS:
+            offered = run(["bash", "-c", BASH_COMPLETE, "bash", f"{share}/bash-completion/completions/foliant", *words,
+                           current], cwd=folder).stdout.decode().splitlines()
+            if set(offered) != expected:
+                problems.append(f"bash offers {sorted(offered)} for {words + [current]}")
+    for shell, path in (("zsh", "zsh/vendor-completions/_foliant"), ("fish", "fish/vendor_completions.d/foliant.fish")):
+        if not shutil.which(shell):
+            print(f"skip {shell}'s completion: {shell} is not installed", flush=True)
+        elif run([shell, "-n", os.path.join(share, path)]).returncode:
+            problems.append(f"{shell} cannot parse {path}")
+    return problems
+
+
 
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\foliant"
 SHELL_FOLDERS_KEY = r"Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
@@ -694,6 +726,7 @@ def main():
             root = os.path.join(work, "root")
             report.case("the file managers' actions", check_actions(root, work))
             report.case("the .hdb type", check_mime(root, work))
+            report.case("the shells' completion", check_completion(root, work))
             report.case("the .rpm package", check_rpm(packages, options.sample, work))
     return report.close()
 
