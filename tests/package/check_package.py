@@ -132,6 +132,8 @@ def check_release_files(root, version, package_version):
         problems.append(f"metainfo: no release {version}")
     elif "<mediatype>application/x-hdb</mediatype>" not in open(metainfo[0]).read():
         problems.append("metainfo: does not provide the type application/x-hdb")
+    if not os.path.isfile(os.path.join(root, "usr/share/lintian/overrides/foliant")):
+        problems.append("no lintian overrides")
     return problems
 
 
@@ -325,6 +327,19 @@ def check_completion(root, work):
             problems.append(f"{shell} cannot parse {path}")
     return problems
 
+
+def check_plain_install(build, work):
+    """`cmake --install` leaves Debian's own files out, and the actions name
+    the launcher under its prefix."""
+    prefix = os.path.join(work, "prefix")
+    run(["cmake", "--install", build, "--prefix", prefix], check=True)
+    problems = [f"installed {name}" for name in ("share/doc/foliant/copyright", "share/doc/foliant/changelog.Debian.gz",
+                                                 "share/lintian/overrides/foliant")
+                if os.path.exists(os.path.join(prefix, name))]
+    with open(os.path.join(prefix, "share/nemo/actions/foliant.nemo_action")) as f:
+        if f"Exec={prefix}/libexec/foliant/convert-beside %F\n" not in f.read():
+            problems.append("the installed Nemo action does not run the installed launcher")
+    return problems
 
 
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\foliant"
@@ -727,6 +742,7 @@ def main():
             report.case("the file managers' actions", check_actions(root, work))
             report.case("the .hdb type", check_mime(root, work))
             report.case("the shells' completion", check_completion(root, work))
+            report.case("a plain install", check_plain_install(options.build, work))
             report.case("the .rpm package", check_rpm(packages, options.sample, work))
     return report.close()
 
