@@ -180,7 +180,8 @@ def check_rpm(packages, sample, work):
 
 def nemo_escaped(path):
     """A path as Nemo (no Quote key) puts it into Exec: a backslash before
-    blanks, quotes, backslashes and #, a newline in single quotes."""
+    blanks, quotes, backslashes and #, a newline in single quotes (where
+    Nemo 5.6 cuts the path short: a text of such a name is not converted)."""
     return "".join("'\n'" if c == "\n" else "\\" + c if c in " \t'\"\\#" else c for c in path)
 
 
