@@ -6,9 +6,11 @@ the sample text. For the .deb also: its declared dependencies, the man page
 Windows installer: installs and uninstalls it silently under Wine, in a
 prefix of the test's own, and checks what each step leaves behind."""
 
+import configparser
 import gzip
 import os
 import re
+import shlex
 import shutil
 import sys
 import struct
@@ -64,8 +66,11 @@ def check_deb(packages, sample, work):
         if checked.returncode or checked.stdout:
             problems.append(f"desktop entry: {checked.stdout.decode()!r}")
     with open(entry) as f:
-        if "Exec=foliant\n" not in f.read():
+        text = f.read()
+        if "Exec=foliant\n" not in text:
             problems.append("desktop entry does not start the interactive mode")
+        if "MimeType" in text:
+            problems.append("desktop entry claims a MIME type: foliant opens no .hdb file")
 
     return problems + check_converts([os.path.join(root, "usr/bin/foliant")], sample, work, b"book.hdb converted.\n")
 
@@ -125,6 +130,10 @@ def check_release_files(root, version, package_version):
         problems.append(f"metainfo: {validated.stdout.decode()}")
     elif f'<release version="{version}"' not in open(metainfo[0]).read():
         problems.append(f"metainfo: no release {version}")
+    elif "<mediatype>application/x-hdb</mediatype>" not in open(metainfo[0]).read():
+        problems.append("metainfo: does not provide the type application/x-hdb")
+    if not os.path.isfile(os.path.join(root, "usr/share/lintian/overrides/foliant")):
+        problems.append("no lintian overrides")
     return problems
 
 
@@ -142,13 +151,22 @@ def check_deb_policy(packages, work, version):
         check_release_files(root, version, package_version)
 
 
+# What rpmlint says of every foliant package: unsigned, no URL, the Debian
+# name of the license, the gzipped man page.
+RPMLINT_KNOWN = {"no-signature", "no-url-tag", "invalid-license", "no-manual-page-for-binary",
+                 "manpage-not-compressed"}
+
+
 def check_rpm(packages, sample, work):
-    """rpmlint finds no error but the missing signature; the license is the
-    %license file; the packaged tool converts."""
+    """rpmlint finds nothing but what it always finds; the license is the
+    %license file; the MIME database is updated after installing and after
+    removing; the packaged tool converts."""
     (package,) = [os.path.join(packages, n) for n in os.listdir(packages) if n.endswith(".rpm")]
     linted = run(["rpmlint", package])
-    problems = [f"rpmlint {problem}" for problem in lint_problems(linted.stdout.decode(), {"no-signature"})
-                if problem.startswith("E:")]
+    problems = [f"rpmlint {problem}" for problem in lint_problems(linted.stdout.decode(), RPMLINT_KNOWN)]
+    scripts = run(["rpm", "-qp", "--qf", "%{POSTIN}\n--\n%{POSTUN}", package], check=True).stdout.decode()
+    if scripts.count("update-mime-database /usr/share/mime") != 2:
+        problems.append(f"rpm: the scriptlets do not update the MIME database: {scripts!r}")
     if "1 packages" not in linted.stdout.decode():
         problems.append(f"rpmlint did not check the package: {linted.stdout.decode()}")
     files = run(["rpm", "-qp", "--qf", "[%{FILEFLAGS:fflags} %{FILENAMES}\n]", package], check=True).stdout.decode()
@@ -158,6 +176,176 @@ def check_rpm(packages, sample, work):
     os.mkdir(root)
     subprocess.run(f"rpm2cpio '{package}' | cpio -idm --quiet", shell=True, cwd=root, check=True)
     return problems + check_converts([os.path.join(root, "usr/bin/foliant")], sample, work, b"book.hdb converted.\n")
+
+
+def nemo_escaped(path):
+    """A path as Nemo (no Quote key) puts it into Exec: a backslash before
+    blanks, quotes, backslashes and #, a newline in single quotes (where
+    Nemo 5.6 cuts the path short: a text of such a name is not converted)."""
+    return "".join("'\n'" if c == "\n" else "\\" + c if c in " \t'\"\\#" else c for c in path)
+
+
+# Each file manager's action file under /usr/share, the keys that show the
+# entry on texts (the first key's group holds Exec), and how the file manager
+# fills in %F: KIO with an argument per path, Nemo and FileManager-Actions
+# (each path through g_shell_quote) into the line, which GLib splits as shlex does.
+ACTIONS = [
+    ("kio/servicemenus/foliant.desktop", ["Desktop Action convertToHdb/Name=Convert to HDB",
+     "Desktop Action convertToHdb/Icon=foliant", "Desktop Entry/Type=Service", "Desktop Entry/MimeType=text/plain;",
+     "Desktop Entry/Actions=convertToHdb;", "Desktop Entry/X-KDE-ServiceTypes=KonqPopupMenu/Plugin"],
+     lambda line, paths: [x for word in shlex.split(line) for x in (paths if word == "%F" else [word])]),
+    ("nemo/actions/foliant.nemo_action", ["Nemo Action/Name=Convert to HDB", "Nemo Action/Icon-Name=foliant",
+     "Nemo Action/Selection=notnone", "Nemo Action/Mimetypes=text/plain;"],
+     lambda line, paths: shlex.split(line.replace("%F", " ".join(map(nemo_escaped, paths))))),
+    ("file-manager/actions/foliant.desktop", ["X-Action-Profile texts/MimeTypes=text/plain;",
+     "X-Action-Profile texts/SelectionCount=>0", "Desktop Entry/Type=Action", "Desktop Entry/Name=Convert to HDB",
+     "Desktop Entry/Icon=foliant", "Desktop Entry/Profiles=texts;"],
+     lambda line, paths: shlex.split(line.replace("%F", " ".join(map(shlex.quote, paths))))),
+]
+# The selected texts ({folder: names}), the folder the action starts in (""
+# for an empty one), and the texts that fail: gone, or without .txt.
+SELECTIONS = [
+    ("awkward names, from /", "/",
+     {"it's \"$HOME\" \\ -x\n\u00e9": ["-a b.txt", "'$x\" \\.txt", "2\nl.TXT", "\u00e9.txt"]}, []),
+    ("texts of two folders", "", {"one": ["a.txt"], "two": ["a.txt", "b.txt"]}, []),
+    ("two texts fail", "", {"one": ["a.txt", "gone.txt", "notes", "c.txt"]}, ["gone.txt", "notes"]),
+]
+# The dialog tools on PATH; the first must show a failure. Each stand-in
+# records its name, arguments and input (by /bin/cat: PATH holds them alone).
+DIALOGS = [["zenity", "kdialog", "xmessage"], ["xmessage"], []]
+STAND_IN_DIALOG = b"#!/bin/sh\n{ printf '%s\\0' \"${0##*/}\" \"$@\"; /bin/cat; } >> \"$FOLIANT_DIALOG_LOG\"\n"
+
+
+def run_action(root, work, command, selection, tools):
+    """Runs an action's filled-in command line on a selection; the problems."""
+    what, start, folders, failing = selection
+    problems = []
+    with harness.scratch("action-", work, {f"bin/{tool}": STAND_IN_DIALOG for tool in tools}) as folder:
+        for tool in tools:
+            os.chmod(os.path.join(folder, "bin", tool), 0o755)
+        texts = {os.path.join(folder, d, t): t.encode() * 300 for d, names in folders.items() for t in names}
+        harness.write_files(folder, {path: data for path, data in texts.items() if not path.endswith("gone.txt")})
+        start = start or os.path.join(folder, "start")
+        os.makedirs(start, exist_ok=True)
+        before, log = os.listdir(start), os.path.join(folder, "dialogs")
+        argv = command(list(texts))
+        ran = run([root + argv[0]] + argv[1:], cwd=start,
+                  env={"PATH": os.path.join(folder, "bin"), "DISPLAY": ":99", "FOLIANT_DIALOG_LOG": log})
+        if ran.returncode != (1 if failing else 0):
+            problems.append(f"status {ran.returncode}, said {ran.stderr!r}")
+        for path, data in texts.items():
+            name = os.path.basename(path)
+            output = os.path.join(os.path.dirname(path), (name[:-4] if name[-4] == "." else name) + ".hdb")
+            got = open(output, "rb").read() if os.path.exists(output) else None
+            if (got is None) != (name in failing) or (got and read_hdb(got) != (name.encode(), data)):
+                problems.append(f"{path!r}: {'no' if got is None else 'a wrong'} output beside it")
+        for name in set(os.listdir(start)) - set(before):  # removed at once: the start may be /
+            problems.append(f"the starting folder gained {name!r}")
+            os.remove(os.path.join(start, name))
+        shown = open(log, "rb").read() if os.path.exists(log) else b""
+        said = [os.path.join(folder, "one", name).encode() for name in failing]
+        if not all(path in ran.stderr and path in (shown or ran.stderr) for path in said) \
+                or bool(shown) != bool(failing and tools) or not shown.startswith(tools[0].encode() if shown else b""):
+            problems.append(f"standard error {ran.stderr!r}, dialogs {shown!r}")
+    return [f"{what} with {tools or 'no dialog tool'}: {problem}" for problem in problems]
+
+
+def check_actions(root, work):
+    """Each action file read as its file manager reads it, and its Exec line,
+    filled in as the file manager does, run on each selection; a failure
+    shown by the first dialog tool there is, or by none."""
+    share = os.path.join(root, "usr/share")
+    problems = []
+    kio = f"{share}/kio/servicemenus/foliant.desktop"
+    if os.path.realpath(f"{share}/kservices5/ServiceMenus/foliant.desktop") != kio:
+        problems.append("no service menu for Plasma before 5.85")
+    for path, expected, expand in ACTIONS:
+        keys = configparser.ConfigParser(interpolation=None, delimiters=("=",))
+        keys.optionxform = str
+        keys.read(os.path.join(share, path))
+        found = {f"{group}/{key}={value}" for group in keys.sections() for key, value in keys[group].items()}
+        exec_line = keys.get(expected[0].split("/")[0], "Exec", fallback="")
+        if not set(expected) <= found or not exec_line.startswith("/usr/libexec/foliant/convert-beside "):
+            problems.append(f"{path}: {sorted(set(expected) - found)} missing, Exec={exec_line}")
+            continue
+        for selection in SELECTIONS:
+            problems += [f"{path}, {problem}" for problem in run_action(
+                root, work, lambda paths: expand(exec_line, paths), selection, DIALOGS[0])]
+    for tools in DIALOGS[1:]:
+        problems += run_action(root, work, lambda paths: ["/usr/libexec/foliant/convert-beside"] + paths,
+                               SELECTIONS[-1], tools)
+    return problems
+
+
+def check_mime(root, work):
+    """The MIME package built into a database of its own: a .hdb file known
+    by its name, an HDB file by its content, as "HDB document"."""
+    data = os.path.join(work, "mime-data")
+    shutil.copytree(os.path.join(root, "usr/share/mime/packages"), os.path.join(data, "mime", "packages"))
+    env = dict(os.environ, XDG_DATA_DIRS=data, XDG_DATA_HOME=os.path.join(work, "no-home"), GIO_USE_VFS="local")
+    built = run(["update-mime-database", os.path.join(data, "mime")], env=env)
+    if built.returncode or built.stderr:
+        return [f"update-mime-database: {built.stderr!r}"]
+    with open(os.path.join(data, "mime", "application", "x-hdb.xml")) as f:
+        problems = [] if "<comment>HDB document</comment>" in f.read() else ["application/x-hdb is no HDB document"]
+    icons = os.path.join(root, "usr/share/icons/hicolor/scalable")
+    if os.path.realpath(os.path.join(icons, "mimetypes/application-x-hdb.svg")) != f"{icons}/apps/foliant.svg":
+        problems.append("the type's icon application-x-hdb is not the foliant icon")
+    with harness.scratch("mime-", work, {"book.txt": b"text " * 500, "unknown": b"\0.o0O0o." * 20}) as folder:
+        run([os.path.join(root, "usr/bin/foliant"), "book.txt"], cwd=folder, check=True)
+        os.rename(os.path.join(folder, "book.hdb"), os.path.join(folder, "no extension"))
+        harness.write_files(folder, {"named.hdb": b"not an HDB file"})
+        for name, expected in (("named.hdb", True), ("no extension", True), ("unknown", False)):
+            typed = run(["gio", "info", "-a", "standard::content-type", name], cwd=folder, env=env).stdout
+            if (b"content-type: application/x-hdb\n" in typed) != expected:
+                problems.append(f"gio calls {name!r}: {typed!r}")
+    return problems
+
+
+# bash completing `foliant WORDS... CURRENT` in a folder of these files: the
+# words, the current word, and what it offers.
+COMPLETION_FILES = ["a.txt", "B.TXT", "c.txt.bak", "a.hdb", "d.txt.hdb", "e.TXT.HDB", "notes.md", "my dir/in.txt",
+                    "all.txt"]
+COMPLETIONS = [
+    ([], "", {"all", "a.txt", "B.TXT", "c.txt.bak", "my dir", "all.txt"}),
+    ([], "a", {"all", "a.txt", "all.txt"}),
+    (["a.txt"], "", {"a.txt", "B.TXT", "c.txt.bak", "my dir", "all.txt"}),
+    ([], "my dir/", {"my dir/in.txt"}),
+]
+BASH_COMPLETE = ('source "$1"; shift; COMP_WORDS=(foliant "$@"); COMP_CWORD=$#; _foliant; '
+                 'printf "%s\\n" "${COMPREPLY[@]}"')
+
+
+def check_completion(root, work):
+    """bash's offers in a scratch folder; zsh's and fish's files parsed."""
+    share = os.path.join(root, "usr/share")
+    problems = []
+    with harness.scratch("complete-", work, {name: b"" for name in COMPLETION_FILES}) as folder:
+        for words, current, expected in COMPLETIONS:
+            offered = run(["bash", "-c", BASH_COMPLETE, "bash", f"{share}/bash-completion/completions/foliant", *words,
+                           current], cwd=folder).stdout.decode().splitlines()
+            if set(offered) != expected:
+                problems.append(f"bash offers {sorted(offered)} for {words + [current]}")
+    for shell, path in (("zsh", "zsh/vendor-completions/_foliant"), ("fish", "fish/vendor_completions.d/foliant.fish")):
+        if not shutil.which(shell):
+            print(f"skip {shell}'s completion: {shell} is not installed", flush=True)
+        elif run([shell, "-n", os.path.join(share, path)]).returncode:
+            problems.append(f"{shell} cannot parse {path}")
+    return problems
+
+
+def check_plain_install(build, work):
+    """`cmake --install` leaves Debian's own files out, and the actions name
+    the launcher under its prefix."""
+    prefix = os.path.join(work, "prefix")
+    run(["cmake", "--install", build, "--prefix", prefix], check=True)
+    problems = [f"installed {name}" for name in ("share/doc/foliant/copyright", "share/doc/foliant/changelog.Debian.gz",
+                                                 "share/lintian/overrides/foliant")
+                if os.path.exists(os.path.join(prefix, name))]
+    with open(os.path.join(prefix, "share/nemo/actions/foliant.nemo_action")) as f:
+        if f"Exec={prefix}/libexec/foliant/convert-beside %F\n" not in f.read():
+            problems.append("the installed Nemo action does not run the installed launcher")
+    return problems
 
 
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\foliant"
@@ -556,6 +744,11 @@ def main():
         else:
             report.case("the .deb package", check_deb(packages, options.sample, work))
             report.case("the .deb as Debian checks it", check_deb_policy(packages, work, options.version))
+            root = os.path.join(work, "root")
+            report.case("the file managers' actions", check_actions(root, work))
+            report.case("the .hdb type", check_mime(root, work))
+            report.case("the shells' completion", check_completion(root, work))
+            report.case("a plain install", check_plain_install(options.build, work))
             report.case("the .rpm package", check_rpm(packages, options.sample, work))
     return report.close()
 
