@@ -1,7 +1,7 @@
 // The least that "all" over a folder of texts can cost with the calls the
 // tool must make for each: its text opened, measured and closed, then opened
 // again and read to its end; the output's name looked up; the output written
-// unnamed (O_TMPFILE) with its writeback started; then one syncfs per batch
+// unnamed (O_TMPFILE); then one syncfs per batch
 // of 256, each output linked under its name, and one fsync of the folder.
 // No checks, no format, no messages: a bound for bench.py, not a converter.
 //
