@@ -2,13 +2,21 @@
 # the names that contain .txt or .TXT, never an .hdb file (an output).
 _foliant()
 {
-    local cur=${COMP_WORDS[COMP_CWORD]} name
+    local cur=${COMP_WORDS[COMP_CWORD]} name path head home
     COMPREPLY=()
     if ((COMP_CWORD == 1)) && [[ all == "$cur"* ]]; then
         COMPREPLY+=(all)
     fi
     while IFS= read -r name; do
-        if [[ -d $name ]]; then
+        # compgen keeps a leading ~ or ~user as typed; the tests need the
+        # folder it stands for. Only a plain user name is expanded.
+        path=$name
+        head=${name%%/*}
+        if [[ $head =~ ^~[A-Za-z0-9._-]*$ ]]; then
+            eval "home=$head"
+            path=$home${name:${#head}}
+        fi
+        if [[ -d $path ]]; then
             COMPREPLY+=("$name")
         elif [[ ($name == *.txt* || $name == *.TXT*) && ${name,,} != *.hdb ]]; then
             COMPREPLY+=("$name")

@@ -291,46 +291,83 @@ def check_mime(root, work):
     icons = os.path.join(root, "usr/share/icons/hicolor/scalable")
     if os.path.realpath(os.path.join(icons, "mimetypes/application-x-hdb.svg")) != f"{icons}/apps/foliant.svg":
         problems.append("the type's icon application-x-hdb is not the foliant icon")
-    with harness.scratch("mime-", work, {"book.txt": b"text " * 500, "unknown": b"\0.o0O0o." * 20}) as folder:
+    files = {"book.txt": b"text " * 500, "unknown": b"\0.o0O0o." * 20,
+             "marked text": b"a" * 32 + b".o0O0o. is how a header starts\n" * 4}
+    with harness.scratch("mime-", work, files) as folder:
         run([os.path.join(root, "usr/bin/foliant"), "book.txt"], cwd=folder, check=True)
         os.rename(os.path.join(folder, "book.hdb"), os.path.join(folder, "no extension"))
         harness.write_files(folder, {"named.hdb": b"not an HDB file"})
-        for name, expected in (("named.hdb", True), ("no extension", True), ("unknown", False)):
+        for name, expected in (("named.hdb", "application/x-hdb"), ("no extension", "application/x-hdb"),
+                               ("unknown", None), ("marked text", "text/plain")):
             typed = run(["gio", "info", "-a", "standard::content-type", name], cwd=folder, env=env).stdout
-            if (b"content-type: application/x-hdb\n" in typed) != expected:
+            if (b"content-type: application/x-hdb\n" in typed) != (expected == "application/x-hdb") or \
+                    expected and f"content-type: {expected}\n".encode() not in typed:
                 problems.append(f"gio calls {name!r}: {typed!r}")
+        # No desktop detected (a bare X session, i3, sway): xdg-open asks
+        # xdg-mime, which reads the database through mimetype where it is.
+        bare = {k: v for k, v in env.items() if not k.startswith(("XDG_CURRENT", "XDG_SESSION", "KDE_", "GNOME_"))
+                and k not in ("DESKTOP_SESSION", "DISPLAY", "WAYLAND_DISPLAY")}
+        if not (shutil.which("xdg-mime") and shutil.which("mimetype")):
+            print("skip xdg-mime without a desktop: xdg-utils or libfile-mimeinfo-perl is not installed", flush=True)
+        else:
+            typed = run(["xdg-mime", "query", "filetype", "no extension"], cwd=folder, env=bare).stdout
+            if typed != b"application/x-hdb\n":
+                problems.append(f"xdg-mime without a desktop calls an HDB file {typed!r}")
     return problems
 
 
-# bash completing `foliant WORDS... CURRENT` in a folder of these files: the
-# words, the current word, and what it offers.
+# A shell completing `foliant WORDS... CURRENT` in a folder of these files,
+# with HOME a folder of its own: the words, the current word, and what it
+# offers (folders without their last "/").
 COMPLETION_FILES = ["a.txt", "B.TXT", "c.txt.bak", "a.hdb", "d.txt.hdb", "e.TXT.HDB", "notes.md", "my dir/in.txt",
-                    "all.txt"]
+                    "all.txt", "home/Documents/in.txt"]
 COMPLETIONS = [
-    ([], "", {"all", "a.txt", "B.TXT", "c.txt.bak", "my dir", "all.txt"}),
+    ([], "", {"all", "a.txt", "B.TXT", "c.txt.bak", "my dir", "all.txt", "home"}),
     ([], "a", {"all", "a.txt", "all.txt"}),
-    (["a.txt"], "", {"a.txt", "B.TXT", "c.txt.bak", "my dir", "all.txt"}),
+    (["a.txt"], "", {"a.txt", "B.TXT", "c.txt.bak", "my dir", "all.txt", "home"}),
+    ([], "n", set()),  # no text matches: no other file instead
     ([], "my dir/", {"my dir/in.txt"}),
+    ([], "~/Doc", {"~/Documents"}),
+    ([], "~/Documents/", {"~/Documents/in.txt"}),
 ]
 BASH_COMPLETE = ('source "$1"; shift; COMP_WORDS=(foliant "$@"); COMP_CWORD=$#; _foliant; '
                  'printf "%s\\n" "${COMPREPLY[@]}"')
+FISH_COMPLETE = 'source $argv[1]; complete -C (string join " " -- foliant (string escape -- $argv[2..-1]))'
+ZSH_OFFERS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "zsh_offers.zsh")
+
+
+def completion_offers(shell, share, folder, words, current):
+    """What `shell` offers, as plain names; None where the shell is missing."""
+    if not shutil.which(shell):
+        return None
+    env = dict(os.environ, HOME=os.path.join(folder, "home"))
+    if shell == "bash":
+        command = ["bash", "-c", BASH_COMPLETE, "bash", f"{share}/bash-completion/completions/foliant", *words, current]
+    elif shell == "fish":
+        command = ["fish", "--no-config", "-c", FISH_COMPLETE, f"{share}/fish/vendor_completions.d/foliant.fish",
+                   *words, current]
+    else:  # zsh matches the last part of a path alone: only bare names are asked of it
+        command = ["zsh", "-f", ZSH_OFFERS, f"{share}/zsh/vendor-completions", "foliant",
+                   *map(shlex.quote, words), shlex.quote(current) if current else ""]
+    lines = run(command, cwd=folder, env=env, timeout=60).stdout.decode().splitlines()
+    return {line.split("\t")[0].replace("\\ ", " ").rstrip("/") for line in lines if line}
 
 
 def check_completion(root, work):
-    """bash's offers in a scratch folder; zsh's and fish's files parsed."""
+    """bash, fish and zsh completing in a scratch folder."""
     share = os.path.join(root, "usr/share")
     problems = []
     with harness.scratch("complete-", work, {name: b"" for name in COMPLETION_FILES}) as folder:
-        for words, current, expected in COMPLETIONS:
-            offered = run(["bash", "-c", BASH_COMPLETE, "bash", f"{share}/bash-completion/completions/foliant", *words,
-                           current], cwd=folder).stdout.decode().splitlines()
-            if set(offered) != expected:
-                problems.append(f"bash offers {sorted(offered)} for {words + [current]}")
-    for shell, path in (("zsh", "zsh/vendor-completions/_foliant"), ("fish", "fish/vendor_completions.d/foliant.fish")):
-        if not shutil.which(shell):
-            print(f"skip {shell}'s completion: {shell} is not installed", flush=True)
-        elif run([shell, "-n", os.path.join(share, path)]).returncode:
-            problems.append(f"{shell} cannot parse {path}")
+        for shell in ("bash", "fish", "zsh"):
+            for words, current, expected in COMPLETIONS:
+                if shell == "zsh" and "/" in current:
+                    continue
+                offered = completion_offers(shell, share, folder, words, current)
+                if offered is None:
+                    print(f"skip {shell}'s completion: {shell} is not installed", flush=True)
+                    break
+                if offered != expected:
+                    problems.append(f"{shell} offers {sorted(offered)} for {words + [current]}")
     return problems
 
 
