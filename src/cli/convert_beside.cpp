@@ -34,6 +34,7 @@ std::string said(std::string_view format, std::string_view name) {
 
 struct Text {
     std::size_t given;  // its place among the selected paths
+    std::string path;   // as given
     std::string name;   // its name in its folder
     std::string output;
     bool decided = false;
@@ -155,7 +156,7 @@ public:
                                                           folders_.size());
                 if (added) folders_.push_back(Folder{folder, there.id, {}});
                 const hdb::PathSyntax syntax = hdb::posixPathSyntax();
-                folders_[at->second].texts.push_back(Text{given, name, hdb::outputName(name, syntax)});
+                folders_[at->second].texts.push_back(Text{given, path, name, hdb::outputName(name, syntax)});
             }
         }
     }
@@ -168,7 +169,7 @@ public:
             if (!same) {
                 const char* format = entered == launch::Entered::refused ? "error: folder not entered: %s"
                                                                           : "error: the folder is gone: %s";
-                for (const Text& text : folder.texts) fail(text.given, pathOf(folder, text), said(format, folder.path));
+                for (const Text& text : folder.texts) fail(text.given, text.path, said(format, folder.path));
                 continue;
             }
             convertIn(folder);
@@ -194,10 +195,6 @@ private:
                });
     }
 
-    static std::string pathOf(const Folder& folder, const Text& text) {
-        return folder.path == "." ? text.name : folder.path == "/" ? "/" + text.name : folder.path + "/" + text.name;
-    }
-
     // The folder's texts, a run of foliant at a time: the first run takes
     // them all; after a failure the next takes those after the failed one.
     void convertIn(Folder& folder) {
@@ -214,7 +211,7 @@ private:
                     // Texts selected together never replace each other's
                     // output, in one run of foliant or across runs.
                     text.decided = true;
-                    fail(text.given, pathOf(folder, text), said("error: output already written in this run: %s", text.output));
+                    fail(text.given, text.path, said("error: output already written in this run: %s", text.output));
                     continue;
                 }
                 run.push_back(next);
@@ -225,7 +222,7 @@ private:
             const launch::Ran ran = launch::runProgram(foliant_, names);
             if (!ran.started) {
                 for (const std::size_t i : run)
-                    fail(texts[i].given, pathOf(folder, texts[i]), said("error: foliant not started: %s", foliant_));
+                    fail(texts[i].given, texts[i].path, said("error: foliant not started: %s", foliant_));
                 continue;
             }
             // The "converted." lines come in input order: their count tells
@@ -253,7 +250,7 @@ private:
             }
             Text& failed = texts[run[converted]];
             failed.decided = true;
-            fail(failed.given, pathOf(folder, failed), reason);
+            fail(failed.given, failed.path, reason);
             next = run[converted] + 1;
         }
     }
@@ -288,17 +285,20 @@ void showWindow(const std::string& text, const std::string& cut) {
 
 std::string wrapped(std::string_view line, std::size_t width, std::string_view indent) {
     std::string out;
-    std::size_t characters = 0;
-    for (std::size_t pos = 0; pos < line.size();) {
-        const std::size_t length = std::max<std::size_t>(1, hdb::wellFormedUtf8Length(line, pos));
-        if (characters == width) {
-            out += '\n';
-            out += indent;
-            characters = indent.size();
+    while (!line.empty()) {
+        // The bytes of up to `width` characters, and where the last blank
+        // among them ends: a line breaks there if it can, anywhere if not.
+        std::size_t end = 0;
+        std::size_t afterBlank = 0;
+        const std::size_t room = out.empty() ? width : width - indent.size();
+        for (std::size_t characters = 0; end < line.size() && characters < room; ++characters) {
+            if (line[end] == ' ') afterBlank = end + 1;
+            end += std::max<std::size_t>(1, hdb::wellFormedUtf8Length(line, end));
         }
-        out.append(line.substr(pos, length));
-        pos += length;
-        ++characters;
+        if (end < line.size() && afterBlank > 0 && line[end] != ' ') end = afterBlank;
+        if (!out.empty()) out += '\n' + std::string(indent);
+        out.append(line.substr(0, end));
+        line.remove_prefix(end);
     }
     return out;
 }
@@ -318,8 +318,11 @@ std::string failureText(const std::vector<Failure>& failures, std::size_t width,
         }
     }
     if (count < failures.size()) {
-        text += "\n" + std::to_string(failures.size() - count) +
-                " more not converted: the full list went to standard error, the desktop's journal.\n";
+        text += '\n' +
+                wrapped(std::to_string(failures.size() - count) +
+                            " more not converted: the full list went to standard error, the desktop's journal.",
+                        width, "") +
+                '\n';
     }
     return text;
 }
@@ -328,9 +331,10 @@ int convertBeside(const std::string& foliant, std::span<const char* const> paths
     if (paths.empty()) {
         // A file manager hands over no remote file it cannot give a path.
         const std::string nothing =
-            "error: nothing to convert: no file was handed over (only local files can be converted)\n";
-        launch::printError(nothing);
-        showWindow(nothing, nothing);
+            "error: nothing to convert: no file was handed over (only local files can be converted)";
+        launch::printError(nothing + '\n');
+        const std::string shown = wrapped(nothing, LINE_WIDTH, "  ") + '\n';
+        showWindow(shown, shown);
         return 1;
     }
     Launcher launcher(foliant);
