@@ -17,7 +17,7 @@ namespace {
 
 constexpr std::string_view TITLE = "Convert to HDB";
 // A run's names stay well within what the system takes for a command line.
-constexpr std::size_t RUN_ARGUMENT_BYTES = 256 * 1024;
+constexpr std::size_t RUN_ARGUMENT_BYTES = std::size_t{256} * 1024;
 // The window: lines of this many characters, in a scrolling box of this
 // size, which fits the smallest screens a desktop runs on.
 constexpr std::size_t LINE_WIDTH = 72;
@@ -123,6 +123,18 @@ std::string shownMessage(const std::string& line, const Folder& folder, const st
     return hdb::printableUtf8Name(line);
 }
 
+// What a failed run said after its "converted." lines.
+std::string reasonOf(const std::vector<std::string>& lines, std::size_t from, const Folder& folder,
+                     const std::vector<std::size_t>& run) {
+    std::string reason;
+    for (std::size_t i = from; i < lines.size(); ++i) {
+        if (lines[i].empty()) continue;
+        if (!reason.empty()) reason += '\n';
+        reason += shownMessage(lines[i], folder, run);
+    }
+    return reason.empty() ? "error: foliant ended without a message" : reason;
+}
+
 class Launcher {
 public:
     explicit Launcher(std::string foliant) : foliant_(std::move(foliant)) {}
@@ -152,8 +164,8 @@ public:
                 fail(given, path, said("error: the folder is gone: %s", folder));
             } else {
                 // One folder by two names (a link, "a/./b") is one folder.
-                const auto [at, added] = folderAt.emplace(std::make_pair(there.id.volume, there.id.index),
-                                                          folders_.size());
+                const auto [at, added] =
+                    folderAt.emplace(std::make_pair(there.id.volume, there.id.index), folders_.size());
                 if (added) folders_.push_back(Folder{folder, there.id, {}});
                 const hdb::PathSyntax syntax = hdb::posixPathSyntax();
                 folders_[at->second].texts.push_back(Text{given, path, name, hdb::outputName(name, syntax)});
@@ -168,7 +180,7 @@ public:
             const bool same = entered == launch::Entered::entered && fs::inspectPath(".").id == folder.id;
             if (!same) {
                 const char* format = entered == launch::Entered::refused ? "error: folder not entered: %s"
-                                                                          : "error: the folder is gone: %s";
+                                                                         : "error: the folder is gone: %s";
                 for (const Text& text : folder.texts) fail(text.given, text.path, said(format, folder.path));
                 continue;
             }
@@ -195,6 +207,26 @@ private:
                });
     }
 
+    // The next run's texts, from `next` on, as many as one command line
+    // holds comfortably. A text whose output an earlier run wrote fails here:
+    // texts selected together never replace each other's output, in one run
+    // of foliant or across runs.
+    std::vector<std::size_t> takeRun(Folder& folder, Written& written, std::size_t& next) {
+        std::vector<std::size_t> run;
+        for (std::size_t bytes = 0; next < folder.texts.size() && bytes < RUN_ARGUMENT_BYTES; ++next) {
+            Text& text = folder.texts[next];
+            if (text.decided) continue;
+            if (written.reached(text.output)) {
+                text.decided = true;
+                fail(text.given, text.path, said("error: output already written in this run: %s", text.output));
+                continue;
+            }
+            run.push_back(next);
+            bytes += text.name.size() + 1;
+        }
+        return run;
+    }
+
     // The folder's texts, a run of foliant at a time: the first run takes
     // them all; after a failure the next takes those after the failed one.
     void convertIn(Folder& folder) {
@@ -202,23 +234,11 @@ private:
         std::vector<Text>& texts = folder.texts;
         std::size_t next = 0;
         while (next < texts.size()) {
-            std::vector<std::size_t> run;
-            std::vector<std::string> names;
-            for (std::size_t bytes = 0; next < texts.size() && bytes < RUN_ARGUMENT_BYTES; ++next) {
-                Text& text = texts[next];
-                if (text.decided) continue;
-                if (written.reached(text.output)) {
-                    // Texts selected together never replace each other's
-                    // output, in one run of foliant or across runs.
-                    text.decided = true;
-                    fail(text.given, text.path, said("error: output already written in this run: %s", text.output));
-                    continue;
-                }
-                run.push_back(next);
-                names.push_back(text.name);
-                bytes += text.name.size() + 1;
-            }
+            const std::vector<std::size_t> run = takeRun(folder, written, next);
             if (run.empty()) break;
+            std::vector<std::string> names;
+            names.reserve(run.size());
+            for (const std::size_t i : run) names.push_back(texts[i].name);
             const launch::Ran ran = launch::runProgram(foliant_, names);
             if (!ran.started) {
                 for (const std::size_t i : run)
@@ -236,13 +256,7 @@ private:
                 ++converted;
             }
             if (ran.exited && ran.status == 0 && converted == run.size()) continue;
-            std::string reason;
-            for (std::size_t i = converted; i < lines.size(); ++i) {
-                if (lines[i].empty()) continue;
-                if (!reason.empty()) reason += '\n';
-                reason += shownMessage(lines[i], folder, run);
-            }
-            if (reason.empty()) reason = "error: foliant ended without a message";
+            const std::string reason = reasonOf(lines, converted, folder, run);
             if (converted == run.size()) {
                 // Every output is in place; the run failed after them.
                 fail(texts[run.back()].given, folder.path, reason);

@@ -45,11 +45,9 @@ std::string quoted(std::string_view name, bool utf8Only) {
         if (c == '"' || c == '\\') {
             shown += '\\';
             shown += c;
-        } else if (length == 0) {
-            appendOctal(shown, byte);
-        } else if (!isControl(byte)) {
+        } else if (length != 0 && !isControl(byte)) {
             shown += c;
-        } else if (const char letter = shortEscape(byte)) {
+        } else if (const char letter = length != 0 ? shortEscape(byte) : '\0') {
             shown += '\\';
             shown += letter;
         } else {
@@ -104,9 +102,7 @@ std::size_t wellFormedUtf8Length(std::string_view text, std::size_t pos) {
     return length;
 }
 
-std::string printableName(std::string_view name) {
-    return hasControl(name) ? quoted(name, false) : std::string(name);
-}
+std::string printableName(std::string_view name) { return hasControl(name) ? quoted(name, false) : std::string(name); }
 
 std::string printableUtf8Name(std::string_view name) {
     return hasControl(name) || !isUtf8(name) ? quoted(name, true) : std::string(name);

@@ -88,8 +88,7 @@ std::string ownProgram() {
 Entered enterFolder(const std::string& folder) {
     (void)startingFolder();
     if (::chdir(folder.c_str()) == 0) return Entered::entered;
-    return errno == ENOENT || errno == ENOTDIR || errno == ENODEV || errno == EIO ? Entered::gone
-                                                                                 : Entered::refused;
+    return errno == ENOENT || errno == ENOTDIR || errno == ENODEV || errno == EIO ? Entered::gone : Entered::refused;
 }
 
 bool returnToStart() { return startingFolder() >= 0 && ::fchdir(startingFolder()) == 0; }
