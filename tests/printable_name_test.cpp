@@ -26,5 +26,24 @@ TEST(PrintableName, QuotesOnlyNamesWithControlBytes) {
     for (const auto& c : cases) EXPECT_EQ(printableName(c.name), c.shown) << c.name;
 }
 
+TEST(PrintableUtf8Name, QuotesNamesThatAreNotUtf8Too) {
+    const struct {
+        std::string name;
+        const char* shown;
+    } cases[] = {
+        {"R\xC3\xA9sum\xC3\xA9.txt", "R\xC3\xA9sum\xC3\xA9.txt"},
+        {"R\xE9sum\xE9.txt", "\"R\\351sum\\351.txt\""},                            // Latin-1
+        {"\xC0\xAF.txt", "\"\\300\\257.txt\""},                                    // an overlong '/'
+        {"\xED\xA0\x80.txt", "\"\\355\\240\\200.txt\""},                           // a surrogate
+        {"\xF0\x9F\x98\x80 \xF0\x9F.txt", "\"\xF0\x9F\x98\x80 \\360\\237.txt\""},  // cut short
+        {"\xF4\x90\x80\x80", "\"\\364\\220\\200\\200\""},                          // past U+10FFFF
+        {"say \"\xE9\".txt", "\"say \\\"\\351\\\".txt\""},
+        {"\xE9\n", "\"\\351\\n\""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(printableUtf8Name(c.name), c.shown) << c.name;
+    // foliant's own messages keep such bytes as they are.
+    EXPECT_EQ(printableName("R\xE9sum\xE9.txt"), "R\xE9sum\xE9.txt");
+}
+
 }  // namespace
 }  // namespace foliant::hdb

@@ -1,6 +1,7 @@
 // How a message shows a file name.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,5 +14,16 @@ namespace foliant::hdb {
 // bytes, and \" and \\ for a quote and a backslash. Bytes from 0x80 up
 // (UTF-8) are kept.
 std::string printableName(std::string_view name);
+
+// The same, for places that take UTF-8 alone (a window, the desktop's
+// journal): a name that is not valid UTF-8 is quoted too, each byte of a
+// malformed sequence as a three-digit octal escape ("R\351sum\351.txt" for
+// Latin-1's "Résumé.txt"). foliant's own messages keep the bytes as they
+// are; this is for the file managers' launcher.
+std::string printableUtf8Name(std::string_view name);
+
+// Bytes of the well-formed UTF-8 character at `pos` (no overlong form, no
+// surrogate, nothing past U+10FFFF), or 0 for a malformed one.
+std::size_t wellFormedUtf8Length(std::string_view text, std::size_t pos);
 
 }  // namespace foliant::hdb

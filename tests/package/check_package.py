@@ -197,23 +197,86 @@ ACTIONS = [
     ("nemo/actions/foliant.nemo_action", ["Nemo Action/Name=Convert to HDB", "Nemo Action/Icon-Name=foliant",
      "Nemo Action/Selection=notnone", "Nemo Action/Mimetypes=text/plain;"],
      lambda line, paths: shlex.split(line.replace("%F", " ".join(map(nemo_escaped, paths))))),
-    ("file-manager/actions/foliant.desktop", ["X-Action-Profile texts/MimeTypes=text/plain;",
+    ("file-manager/actions/foliant.desktop", ["X-Action-Profile texts/Basenames=*.txt*;",
+     "X-Action-Profile texts/Matchcase=false", "X-Action-Profile texts/Schemes=file;",
+     "X-Action-Profile texts/MimeTypes=all/allfiles;",
      "X-Action-Profile texts/SelectionCount=>0", "Desktop Entry/Type=Action", "Desktop Entry/Name=Convert to HDB",
      "Desktop Entry/Icon=foliant", "Desktop Entry/Profiles=texts;"],
      lambda line, paths: shlex.split(line.replace("%F", " ".join(map(shlex.quote, paths))))),
 ]
 # The selected texts ({folder: names}), the folder the action starts in (""
-# for an empty one), and the texts that fail: gone, or without .txt.
+# for an empty one), and the texts that fail ("folder/name"): gone (a name
+# ending in "gone.txt", any name in the folder "gone"), without .txt, or
+# with an earlier text's output; None: nothing selected.
 SELECTIONS = [
     ("awkward names, from /", "/",
      {"it's \"$HOME\" \\ -x\n\u00e9": ["-a b.txt", "'$x\" \\.txt", "2\nl.TXT", "\u00e9.txt"]}, []),
     ("texts of two folders", "", {"one": ["a.txt"], "two": ["a.txt", "b.txt"]}, []),
-    ("two texts fail", "", {"one": ["a.txt", "gone.txt", "notes", "c.txt"]}, ["gone.txt", "notes"]),
+    ("two texts fail", "", {"one": ["a.txt", "gone.txt", "notes", "c.txt"]}, ["one/gone.txt", "one/notes"]),
+    ("a name without .txt between texts", "", {"one": ["a.txt", "README", "c.txt"]}, ["one/README"]),
+    ("notes.txt and notes.TXT selected together", "", {"one": ["notes.txt", "notes.TXT"]}, ["one/notes.TXT"]),
+    ("a failure, then a text with an earlier output's name", "", {"one": ["a.txt", "gone.txt", "a.TXT", "c.txt"]},
+     ["one/gone.txt", "one/a.TXT"]),
+    ("one folder by two names", "", {"one": ["notes.txt"], "one/.": ["notes.TXT"]}, ["one/./notes.TXT"]),
+    ("a gone folder, names not UTF-8", "", {"gone": ["a.txt"], "one": ["R\udce9sum\udce9.txt", "\udce9 gone.txt"]},
+     ["gone/a.txt", "one/\udce9 gone.txt"]),
+    ("nothing selected", "", {}, None),
+    ("many failures, one of a 255-byte name", "",
+     {"one": [f"{i} gone.txt" for i in range(40)] + ["x" * 246 + " gone.txt"]},
+     [f"one/{i} gone.txt" for i in range(40)] + ["one/" + "x" * 246 + " gone.txt"]),
 ]
 # The dialog tools on PATH; the first must show a failure. Each stand-in
 # records its name, arguments and input (by /bin/cat: PATH holds them alone).
 DIALOGS = [["zenity", "kdialog", "xmessage"], ["xmessage"], []]
 STAND_IN_DIALOG = b"#!/bin/sh\n{ printf '%s\\0' \"${0##*/}\" \"$@\"; /bin/cat; } >> \"$FOLIANT_DIALOG_LOG\"\n"
+# A window fits the screen: zenity's scrolls in a box of a set size, lines
+# are wrapped, and xmessage, which cannot scroll, shows a few failures.
+WINDOW_LINE = 80
+XMESSAGE_FAILURES = 10
+
+
+def shown_form(path):
+    """A path as the launcher shows it: as it is, or quoted as foliant quotes
+    names, also when it is not UTF-8 (each stray byte in octal)."""
+    raw = os.fsencode(path)
+    text = raw.decode(errors="surrogateescape")
+    if not re.search(r"[\x00-\x1f\x7f\udc80-\udcff]", text):
+        return raw
+    escapes = {"\a": "a", "\b": "b", "\t": "t", "\n": "n", "\v": "v", "\f": "f", "\r": "r", '"': '"', "\\": "\\"}
+    quoted = "".join(f"\\{ord(c) - 0xdc00:03o}" if "\udc80" <= c <= "\udcff" else "\\" + escapes[c] if c in escapes
+                     else f"\\{ord(c):03o}" if c < " " or c == "\x7f" else c for c in text)
+    return f'"{quoted}"'.encode()
+
+
+def readable(said):
+    """What is wrong with a window's or the journal's text: not UTF-8, or a control byte."""
+    try:
+        text = said.decode()
+    except UnicodeDecodeError as error:
+        return [f"not UTF-8: {error}"]
+    return [f"a control byte: {text!r}"] if re.search(r"[\x01-\x09\x0b-\x1f\x7f]", text) else []
+
+
+def check_window(shown, tools, failing):
+    """The first dialog tool's record: a window that fits the screen and
+    shows each failing path (xmessage: the first few, and how many more)."""
+    name, *arguments, text = shown.split(b"\0")
+    problems = readable(text)
+    if name != tools[0].encode():
+        problems.append(f"{name!r} showed the window, not {tools[0]}")
+    if name == b"zenity" and not {b"--text-info", b"--width=720", b"--height=480"} <= set(arguments):
+        problems.append(f"zenity's window neither scrolls nor has a size: {arguments}")
+    if any(len(line) > WINDOW_LINE for line in text.decode(errors="replace").split("\n")):
+        problems.append("a line too long for the window")
+    unwrapped = text.replace(b"\n  ", b"")
+    found = [path for path in failing if path in unwrapped]
+    if name == b"xmessage" and len(failing) > XMESSAGE_FAILURES:
+        if len(found) != XMESSAGE_FAILURES or f"{len(failing) - XMESSAGE_FAILURES} more not converted".encode() \
+                not in text:
+            problems.append(f"xmessage's text is not cut at {XMESSAGE_FAILURES} failures")
+    elif len(found) != len(failing):
+        problems.append(f"the window leaves out {sorted(set(failing) - set(found))}")
+    return problems
 
 
 def run_action(root, work, command, selection, tools):
@@ -223,30 +286,39 @@ def run_action(root, work, command, selection, tools):
     with harness.scratch("action-", work, {f"bin/{tool}": STAND_IN_DIALOG for tool in tools}) as folder:
         for tool in tools:
             os.chmod(os.path.join(folder, "bin", tool), 0o755)
-        texts = {os.path.join(folder, d, t): t.encode() * 300 for d, names in folders.items() for t in names}
-        harness.write_files(folder, {path: data for path, data in texts.items() if not path.endswith("gone.txt")})
+        texts = {os.path.join(folder, d, t): t.encode(errors="surrogateescape") * 3 for d, names in folders.items()
+                 for t in names}
+        harness.write_files(folder, {path: data for path, data in texts.items()
+                                     if not path.endswith("gone.txt") and "/gone/" not in path})
         start = start or os.path.join(folder, "start")
         os.makedirs(start, exist_ok=True)
         before, log = os.listdir(start), os.path.join(folder, "dialogs")
         argv = command(list(texts))
         ran = run([root + argv[0]] + argv[1:], cwd=start,
                   env={"PATH": os.path.join(folder, "bin"), "DISPLAY": ":99", "FOLIANT_DIALOG_LOG": log})
-        if ran.returncode != (1 if failing else 0):
+        failed = [os.path.join(folder, path) for path in failing or []]
+        if ran.returncode != (0 if failing == [] else 1):
             problems.append(f"status {ran.returncode}, said {ran.stderr!r}")
         for path, data in texts.items():
             name = os.path.basename(path)
             output = os.path.join(os.path.dirname(path), (name[:-4] if name[-4] == "." else name) + ".hdb")
-            got = open(output, "rb").read() if os.path.exists(output) else None
-            if (got is None) != (name in failing) or (got and read_hdb(got) != (name.encode(), data)):
-                problems.append(f"{path!r}: {'no' if got is None else 'a wrong'} output beside it")
+            got = read_hdb(open(output, "rb").read()) if os.path.exists(output) else None
+            if (got == (os.fsencode(name), data)) == (path in failed):
+                problems.append(f"{path!r}: {'its' if path in failed else 'no'} output beside it")
         for name in set(os.listdir(start)) - set(before):  # removed at once: the start may be /
             problems.append(f"the starting folder gained {name!r}")
             os.remove(os.path.join(start, name))
         shown = open(log, "rb").read() if os.path.exists(log) else b""
-        said = [os.path.join(folder, "one", name).encode() for name in failing]
-        if not all(path in ran.stderr and path in (shown or ran.stderr) for path in said) \
-                or bool(shown) != bool(failing and tools) or not shown.startswith(tools[0].encode() if shown else b""):
-            problems.append(f"standard error {ran.stderr!r}, dialogs {shown!r}")
+        said = [shown_form(path) for path in failed] if failing is not None else [b"error: nothing to convert"]
+        # foliant passes over such a name without a word: the launcher says why.
+        said += [b"error: no .txt or .TXT in the name: " + shown_form(name) for name in map(os.path.basename, failed)
+                 if ".txt" not in name and ".TXT" not in name]
+        if not all(path in ran.stderr for path in said) or readable(ran.stderr):
+            problems.append(f"standard error {ran.stderr!r}")
+        if bool(shown) != bool(failing != [] and tools):
+            problems.append(f"dialogs {shown!r}")
+        elif shown:
+            problems += check_window(shown, tools, said)
     return [f"{what} with {tools or 'no dialog tool'}: {problem}" for problem in problems]
 
 
@@ -274,6 +346,49 @@ def check_actions(root, work):
     for tools in DIALOGS[1:]:
         problems += run_action(root, work, lambda paths: ["/usr/libexec/foliant/convert-beside"] + paths,
                                SELECTIONS[-1], tools)
+    return problems
+
+
+INSTALL_DOC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "install.md")
+# docs/install.md's limit for Thunar: this many texts of paths this long
+# fit the one argument Thunar hands to sh -c (Linux takes 128 KiB).
+THUNAR_TEXTS = 2000
+THUNAR_PATH = 60
+
+
+def check_recipes(root, work):
+    """docs/install.md's recipes for GNOME Files and Thunar, followed as
+    written (the launcher where the package put it): the script is a link,
+    run in the texts' folder; Thunar's command goes to sh -c with each path
+    quoted, as Thunar quotes it, for as many texts as the docs promise."""
+    with open(INSTALL_DOC, encoding="utf-8") as f:
+        doc = f.read()
+    gnome = re.search(r"^    (mkdir -p ~/\.local/share/nautilus/scripts .*)$", doc, re.M)
+    thunar = re.search(r"give the command\s+`([^`]*%F[^`]*)`", doc)
+    if not gnome or not thunar:
+        return ["docs/install.md has no GNOME Files command or no Thunar command"]
+    problems = []
+    names = [f"t{i:04}.txt" for i in range(THUNAR_TEXTS)]
+    # A short place of its own, so that the folder's name sets the paths' length.
+    with harness.scratch("r", "/tmp") as folder:
+        texts = os.path.join(folder, "x" * (THUNAR_PATH - len(folder) - len("//t0000.txt")))
+        harness.write_files(texts, {n: n.encode() for n in names})
+        env = {"HOME": folder, "PATH": "/usr/bin:/bin"}
+        made = run(["sh", "-c", gnome[1].replace("/usr/", root + "/usr/")], env=env)
+        script = os.path.join(folder, ".local/share/nautilus/scripts/Convert to HDB")
+        if made.returncode or not os.path.islink(script):
+            return [f"GNOME Files: the command made no link: {made.stderr!r}"]
+        ran = run([script] + [os.path.join(texts, n) for n in names[:3]], cwd=texts, env=env)
+        if ran.returncode or not os.path.exists(os.path.join(texts, "t0002.hdb")):
+            problems.append(f"GNOME Files: status {ran.returncode}, {ran.stderr!r}")
+        command = thunar[1].replace("/usr/", root + "/usr/")
+        paths = [os.path.join(texts, n) for n in names]
+        assert all(len(path) == THUNAR_PATH for path in paths)
+        ran = run(["/bin/sh", "-c", command.replace("%F", " ".join(map(shlex.quote, paths)))], cwd=folder, env=env)
+        missing = [n for n in names if not os.path.exists(os.path.join(texts, n[:-4] + ".hdb"))]
+        if ran.returncode or missing:
+            problems.append(f"Thunar, {THUNAR_TEXTS} texts: status {ran.returncode}, {len(missing)} not converted, "
+                            f"{ran.stderr[-300:]!r}")
     return problems
 
 
@@ -783,6 +898,7 @@ def main():
             report.case("the .deb as Debian checks it", check_deb_policy(packages, work, options.version))
             root = os.path.join(work, "root")
             report.case("the file managers' actions", check_actions(root, work))
+            report.case("the recipes for GNOME Files and Thunar", check_recipes(root, work))
             report.case("the .hdb type", check_mime(root, work))
             report.case("the shells' completion", check_completion(root, work))
             report.case("a plain install", check_plain_install(options.build, work))
