@@ -125,63 +125,63 @@ void Session::sweepOnce() {
     std::vector<std::string> names;
     if (!fs::listCurrentDirectory(names)) return;
     fs::sweepDebris(names);
-    // Kept for the question whether the folder lists a name: it asks only
-    // about outputs' names.
+    keepOutputNames(names);
+}
+
+void Session::keepOutputNames(std::vector<std::string>& names) {
+    // The question whether the folder lists a name is asked only about
+    // outputs' names.
     for (std::string& name : names)
         if (endsWithHdb(name)) ownListing_.push_back(std::move(name));
     listing_ = &ownListing_;
+    snapshotIndexed_ = false;
+}
+
+const std::string& Session::snapshotName(std::uint32_t position) const {
+    return (position & ADDED) != 0 ? written_[position & ~ADDED].name : (*listing_)[position];
+}
+
+void Session::addToSnapshot(std::uint32_t position) {
+    snapshot_.add(position, foldedHash(snapshotName(position)),
+                  [this](std::uint32_t kept) { return foldedHash(snapshotName(kept)); });
+}
+
+bool Session::inSnapshot(std::string_view name) const {
+    return snapshot_.any(foldedHash(name), [&](std::uint32_t position) { return snapshotName(position) == name; });
 }
 
 void Session::indexSnapshot() {
     if (snapshotIndexed_) return;
     snapshotIndexed_ = true;
-    const auto hashOf = [this](std::uint32_t position) {
-        return foldedHash((position & ADDED) != 0 ? written_[position & ~ADDED].name : (*listing_)[position]);
-    };
     for (std::size_t i = 0; i < listing_->size(); ++i)
-        if (endsWithHdb((*listing_)[i])) snapshot_.add(static_cast<std::uint32_t>(i), foldedHash((*listing_)[i]), hashOf);
-}
-
-bool Session::inSnapshot(std::string_view name) const {
-    return snapshot_.any(foldedHash(name), [&](std::uint32_t position) {
-        return ((position & ADDED) != 0 ? written_[position & ~ADDED].name : (*listing_)[position]) == name;
-    });
+        if (endsWithHdb((*listing_)[i])) addToSnapshot(static_cast<std::uint32_t>(i));
 }
 
 std::optional<bool> Session::listed(std::string_view name) {
-    const auto hashOf = [this](std::uint32_t position) {
-        return foldedHash((position & ADDED) != 0 ? written_[position & ~ADDED].name : (*listing_)[position]);
-    };
-    // The names this run has given since the listing count as listed, as
-    // a new listing would show them.
+    if (listing_ != nullptr) indexSnapshot();
+    // The names this run has given since the listing count as listed, as a
+    // new listing would show them.
     for (; listing_ != nullptr && snapshotUpTo_ < written_.size(); ++snapshotUpTo_) {
-        indexSnapshot();
         const Written& output = written_[snapshotUpTo_];
         if (inSnapshot(output.name)) continue;
-        // It replaced a file the listing shows under another spelling, or
-        // not at all: which spelling the folder keeps, only a new listing
+        // It replaced a file that the listing shows under another spelling,
+        // or not at all: which spelling the folder keeps, only a new listing
         // tells.
-        if (output.overAFile) {
-            listing_ = nullptr;
-            break;
-        }
-        snapshot_.add(ADDED | static_cast<std::uint32_t>(snapshotUpTo_), foldedHash(output.name), hashOf);
+        if (output.overAFile) listing_ = nullptr;
+        else addToSnapshot(ADDED | static_cast<std::uint32_t>(snapshotUpTo_));
     }
     if (listing_ == nullptr) {
-        // A listing that failed is tried again once the run has given a name.
+        // One that failed is tried again once the run has given a name.
         if (listingFailed_ && snapshotUpTo_ == written_.size()) return std::nullopt;
         snapshot_.clear();
-        snapshotIndexed_ = false;
         ownListing_.clear();
         snapshotUpTo_ = written_.size();
         std::vector<std::string> names;
         listingFailed_ = !fs::listCurrentDirectory(names);
         if (listingFailed_) return std::nullopt;
-        for (std::string& kept : names)
-            if (endsWithHdb(kept)) ownListing_.push_back(std::move(kept));
-        listing_ = &ownListing_;
+        keepOutputNames(names);
+        indexSnapshot();
     }
-    indexSnapshot();
     return inSnapshot(name);
 }
 

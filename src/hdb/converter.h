@@ -24,6 +24,7 @@ public:
     // them already ("all"); it must outlive the session. Otherwise the
     // folder is listed when needed.
     explicit Session(const std::vector<std::string>& listing) : given_(&listing), listing_(&listing) {}
+    explicit Session(std::vector<std::string>&&) = delete;
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
     ~Session() = default;
@@ -62,7 +63,6 @@ private:
         template <typename Visit>
         bool any(std::size_t hash, Visit visit) const;
         void clear() { slots_.clear(), size_ = 0; }
-        bool empty() const { return size_ == 0; }
 
     private:
         static constexpr std::uint32_t FREE = ~std::uint32_t{0};
@@ -92,8 +92,13 @@ private:
     // Whether the folder lists `name`, as a listing would now; empty when
     // the folder cannot be listed.
     std::optional<bool> listed(std::string_view name);
-    bool inSnapshot(std::string_view name) const;
+    // Makes the ".hdb" names among `names`, a listing just taken, the ones
+    // listed.
+    void keepOutputNames(std::vector<std::string>& names);
+    const std::string& snapshotName(std::uint32_t position) const;
+    void addToSnapshot(std::uint32_t position);
     void indexSnapshot();
+    bool inSnapshot(std::string_view name) const;
 
     bool swept_ = false;
     std::vector<Written> written_;
@@ -113,8 +118,10 @@ private:
     const std::vector<std::string>* listing_ = nullptr;
     std::vector<std::string> ownListing_;  // a listing of our own: its ".hdb" names
     bool listingFailed_ = false;
+    // Its ".hdb" names by folded name: positions in *listing_, indexed when
+    // first asked, or ADDED and a position in written_.
+    Positions snapshot_;
     bool snapshotIndexed_ = false;
-    Positions snapshot_;       // positions in *listing_, or ADDED and a position in written_
     std::size_t snapshotUpTo_ = 0;  // the outputs written_[0, snapshotUpTo_) are in it
 };
 
