@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Times foliant against copies of the same files, side by side.
+"""Times foliant against copies of the same files, side by side, and "all"
+run again over folders that hold its outputs.
 
     bench/bench.py [--tool build/default/foliant] [--runs 11]
+                   [--only copies|reruns] [--texts 10000,100000]
 
-Three workloads: the largest text (64 MiB less 1 KiB: 65,535 blocks) as a
-new output and replacing an earlier one, and "all" over 3,000 texts of
-3 KiB. foliant makes every output durable before it takes its name, so each
+Three workloads against copies: the largest text (64 MiB less 1 KiB: 65,535
+blocks) as a new output and replacing an earlier one, and "all" over 3,000
+texts of 3 KiB. foliant makes every output durable before it takes its name, so each
 workload has a durable copy as its baseline: for one text cp, then `sync -d`
 of the copy and `sync .`; for many, cp of them all and one `sync -f` of the
 file system (what batching can reach), with `rsync -a --fsync` (a flush per
@@ -20,6 +22,13 @@ line also gives the cache flushes that reached that device in a run (the
 flush count of /sys/block/loopN/stat); elsewhere in /var/tmp, without the
 counts. Not a test: the numbers depend on the machine and its disk. Needs GNU
 time (package time), rsync and, for the counts, e2fsprogs.
+
+Then the runs again, on a tmpfs (mounted as root, else /dev/shm) so that
+they measure the tool's own work: over --texts texts of 1 KiB, and over as
+many in pairs whose names differ in case alone, "all" once without outputs
+and once more with every output there; each gives its CPU time a text, the
+second run's against the first's, and how much the peak memory grows a
+text from the smallest folder to the largest.
 """
 
 import argparse

@@ -138,7 +138,8 @@ TEST_F(ConverterTest, EveryOutputOfANameCounts) {
         ASSERT_TRUE(session.convertFile("x.txt.old", output) && session.finish());
         EXPECT_FALSE(session.convertFile("x.txt.new", output));
     });
-    EXPECT_EQ(printed, "x.txt.hdb converted.\nx.txt.hdb converted.\nerror: output already written in this run: x.txt.hdb\r\n");
+    EXPECT_EQ(printed,
+              "x.txt.hdb converted.\nx.txt.hdb converted.\nerror: output already written in this run: x.txt.hdb\r\n");
     EXPECT_EQ(testing::readHdb(read("x.txt.hdb")).text, Bytes{'b'});
 }
 

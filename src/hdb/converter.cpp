@@ -94,7 +94,8 @@ bool inCurrentFolder(const std::string& inputName, std::string_view base) {
 template <typename HashOf>
 void Session::Positions::add(std::uint32_t position, std::size_t hash, HashOf hashOf) {
     if ((size_ + 1) * 2 > slots_.size()) {
-        std::vector<std::uint32_t> old = std::exchange(slots_, std::vector<std::uint32_t>(std::max<std::size_t>(16, slots_.size() * 2), FREE));
+        std::vector<std::uint32_t> old =
+            std::exchange(slots_, std::vector<std::uint32_t>(std::max<std::size_t>(16, slots_.size() * 2), FREE));
         size_ = 0;
         for (const std::uint32_t kept : old)
             if (kept != FREE) add(kept, hashOf(kept), hashOf);
