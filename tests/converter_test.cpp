@@ -122,5 +122,45 @@ TEST_F(ConverterTest, AnotherNameOfAnOutputIsThatOutput) {
     EXPECT_EQ(testing::readHdb(read("long file name.hdb")).text, Bytes{'a'});
 }
 
+// Each output this run wrote holds its name against later texts while its
+// name holds it, also when another run replaced an earlier output of that
+// name, which this run then wrote again.
+TEST_F(ConverterTest, EveryOutputOfANameCounts) {
+    write("x.txt.bak", {'a'});
+    write("x.txt.old", {'b'});
+    write("x.txt.new", {'c'});
+    Session session;
+    std::string output;
+    const std::string printed = printedBy([&] {
+        ASSERT_TRUE(session.convertFile("x.txt.bak", output) && session.finish());
+        write("other run", {'o'});
+        stdfs::rename("other run", "x.txt.hdb");
+        ASSERT_TRUE(session.convertFile("x.txt.old", output) && session.finish());
+        EXPECT_FALSE(session.convertFile("x.txt.new", output));
+    });
+    EXPECT_EQ(printed,
+              "x.txt.hdb converted.\nx.txt.hdb converted.\nerror: output already written in this run: x.txt.hdb\r\n");
+    EXPECT_EQ(testing::readHdb(read("x.txt.hdb")).text, Bytes{'b'});
+}
+
+// The folder is listed once, before the first text; an output named since
+// counts as listed. Where the folder tells case apart, an earlier file
+// under the other spelling is another entry, replaced as usual.
+TEST_F(ConverterTest, AnOutputNamedSinceTheListingIsListed) {
+    write("X.TXT.hdb", {'o'});
+    const bool foldsCase = stdfs::exists("x.txt.hdb");
+    write("x.txt.bak", {'a'});
+    write("X.TXT.old", {'b'});
+    Session session;
+    std::string output;
+    const std::string printed = printedBy([&] {
+        ASSERT_TRUE(session.convertFile("x.txt.bak", output) && session.finish());
+        EXPECT_EQ(session.convertFile("X.TXT.old", output) && session.finish(), !foldsCase);
+    });
+    EXPECT_EQ(printed, foldsCase ? "x.txt.hdb converted.\nerror: output already written in this run: X.TXT.hdb\r\n"
+                                 : "x.txt.hdb converted.\nX.TXT.hdb converted.\n");
+    EXPECT_EQ(testing::readHdb(read("x.txt.hdb")).text, Bytes{'a'});
+}
+
 }  // namespace
 }  // namespace foliant::hdb

@@ -86,12 +86,12 @@ MUTATIONS = [
      "if (result != fs::PendingFile::CommitResult::committed && false) {"),
     # One output per name and run, whatever name reaches it.
     ("an output reached by another name is not that output", CONVERTER,
-     "const bool sameFile = there.id != fs::FileId{} && there.id == earlier.id;", "const bool sameFile = false;"),
+     "if (there.id != fs::FileId{} && writtenById_.any(", "if (false && writtenById_.any("),
     ("an output's own name not asked whether it still holds it", CONVERTER,
-     "&& fs::inspectPath(earlier.name).id == earlier.id;", ";"),
+     "return fs::inspectPath(earlier.name).id == earlier.id;", "return !earlier.name.empty();"),
     # Natively caught only on vfat or a casefold ext4, which this kernel may
     # lack; the Windows rows catch it under Wine.
-    ("no check as an output takes its name", CONVERTER, "{ return !wrote(name, there); }", "{ return true; }"),
+    ("no check as an output takes its name", CONVERTER, "return !wrote(names[i], there);", "return true;"),
     # A failed run's announced names are made durable too.
     ("a failing run leaves its folder unsynced", CONVERTER,
      "    if (!written_.empty()) (void)fs::syncCurrentFolder(written_.back().name);", ""),
@@ -246,6 +246,14 @@ MUTATIONS = [
      "std::max<std::size_t>(path.rfind(\'/\'), 0)"),
     ("text filter broken", DESKTOP, '"--file-filter=Text Document Files (*.txt) | *.txt"',
      '"--file-filter=Text Document Files (*.txt) | *.tx"'),
+    # The folder's listing, kept up to date with the names the run gives.
+    ("an output named since the listing not listed", CONVERTER,
+     "else addToSnapshot(ADDED | static_cast<std::uint32_t>(snapshotUpTo_));", ""),
+    # Caught only where the folder folds case and numbers each spelling
+    # apart (exFAT, FAT through FUSE), with an earlier output under the
+    # other spelling.
+    ("no new listing after an output replaced another spelling", CONVERTER,
+     "if (output.overAFile) listing_ = nullptr;\n        else ", ""),
 ]
 
 

@@ -19,7 +19,7 @@ Outcome runBatchMode() {
         console::print("error: cannot list the current directory\r\n");
         return Outcome::failed;
     }
-    hdb::Session session(names);
+    hdb::Session session(names);  // reads the listing where it is: no second copy
     for (const std::string& name : names) {
         // Outputs are skipped, in any case (on Windows X.TXT.HDB and
         // X.TXT.hdb are one file): converting one would replace it by a

@@ -63,20 +63,24 @@ StreamResult writeBlocks(const BlockPlan& plan, std::vector<std::uint8_t> blocks
     return input.atEnd() ? StreamResult::done : StreamResult::readFailed;
 }
 
-// Two names in the current folder name one entry: spelled alike, or alike
-// but for case where the folder lists only one of the two spellings. Such a
-// folder ignores case, and its driver may number the file once per
-// spelling (exFAT and FAT through FUSE), so the numbers cannot tell.
-bool sameEntry(std::string_view a, std::string_view b) {
-    if (a == b) return true;
-    if (!equalIgnoringCase(a, b)) return false;
-    std::vector<std::string> names;
-    if (!fs::listCurrentDirectory(names)) return true;  // unknown: take no risk
-    const auto listed = [&names](std::string_view name) {
-        return std::find(names.begin(), names.end(), name) != names.end();
-    };
-    return !(listed(a) && listed(b));
+// The hash of a name as a folder that ignores case compares it (FNV-1a over
+// the name with ASCII letters folded), so that all its spellings meet.
+std::size_t foldedHash(std::string_view name) {
+    std::uint64_t hash = 0xcbf29ce484222325;
+    for (const char c : name) {
+        const char folded = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        hash = (hash ^ static_cast<unsigned char>(folded)) * 0x100000001b3;
+    }
+    return static_cast<std::size_t>(hash);
 }
+
+std::size_t idHash(const fs::FileId& id) {
+    std::uint64_t hash = (id.index ^ (id.volume * 0x9e3779b97f4a7c15)) * 0xbf58476d1ce4e5b9;
+    return static_cast<std::size_t>(hash ^ (hash >> 31));
+}
+
+// In the snapshot's positions: an output of this run named since the listing.
+constexpr std::uint32_t ADDED = std::uint32_t{1} << 31;
 
 // The input lies in the current folder, where the output goes.
 bool inCurrentFolder(const std::string& inputName, std::string_view base) {
@@ -87,33 +91,147 @@ bool inCurrentFolder(const std::string& inputName, std::string_view base) {
 
 }  // namespace
 
+template <typename HashOf>
+void Session::Positions::add(std::uint32_t position, std::size_t hash, HashOf hashOf) {
+    if ((size_ + 1) * 2 > slots_.size()) {
+        std::vector<std::uint32_t> old =
+            std::exchange(slots_, std::vector<std::uint32_t>(std::max<std::size_t>(16, slots_.size() * 2), FREE));
+        size_ = 0;
+        for (const std::uint32_t kept : old)
+            if (kept != FREE) add(kept, hashOf(kept), hashOf);
+    }
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t slot = hash & mask;
+    while (slots_[slot] != FREE) slot = (slot + 1) & mask;
+    slots_[slot] = position;
+    ++size_;
+}
+
+template <typename Visit>
+bool Session::Positions::any(std::size_t hash, Visit visit) const {
+    if (slots_.empty()) return false;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = hash & mask; slots_[slot] != FREE; slot = (slot + 1) & mask)
+        if (visit(slots_[slot])) return true;
+    return false;
+}
+
 void Session::sweepOnce() {
     if (swept_) return;
     swept_ = true;
-    if (!listing_) {
-        std::vector<std::string> names;
-        if (!fs::listCurrentDirectory(names)) return;
-        listing_ = std::move(names);
+    if (given_ != nullptr) {
+        fs::sweepDebris(*given_);
+        return;
     }
-    fs::sweepDebris(*listing_);
+    std::vector<std::string> names;
+    if (!fs::listCurrentDirectory(names)) return;
+    fs::sweepDebris(names);
+    keepOutputNames(names);
 }
 
-bool Session::wrote(const std::string& target, const fs::PathStatus& there) const {
+void Session::keepOutputNames(std::vector<std::string>& names) {
+    // The question whether the folder lists a name is asked only about
+    // outputs' names.
+    for (std::string& name : names)
+        if (endsWithHdb(name)) ownListing_.push_back(std::move(name));
+    listing_ = &ownListing_;
+    snapshotIndexed_ = false;
+}
+
+const std::string& Session::snapshotName(std::uint32_t position) const {
+    return (position & ADDED) != 0 ? written_[position & ~ADDED].name : (*listing_)[position];
+}
+
+void Session::addToSnapshot(std::uint32_t position) {
+    snapshot_.add(position, foldedHash(snapshotName(position)),
+                  [this](std::uint32_t kept) { return foldedHash(snapshotName(kept)); });
+}
+
+bool Session::inSnapshot(std::string_view name) const {
+    return snapshot_.any(foldedHash(name), [&](std::uint32_t position) { return snapshotName(position) == name; });
+}
+
+void Session::indexSnapshot() {
+    if (snapshotIndexed_) return;
+    snapshotIndexed_ = true;
+    for (std::size_t i = 0; i < listing_->size(); ++i)
+        if (endsWithHdb((*listing_)[i])) addToSnapshot(static_cast<std::uint32_t>(i));
+}
+
+std::optional<bool> Session::listed(std::string_view name) {
+    if (listing_ != nullptr) indexSnapshot();
+    // The names this run has given since the listing count as listed, as a
+    // new listing would show them.
+    for (; listing_ != nullptr && snapshotUpTo_ < written_.size(); ++snapshotUpTo_) {
+        const Written& output = written_[snapshotUpTo_];
+        if (inSnapshot(output.name)) continue;
+        // It replaced a file that the listing shows under another spelling,
+        // or not at all: which spelling the folder keeps, only a new listing
+        // tells.
+        if (output.overAFile) listing_ = nullptr;
+        else addToSnapshot(ADDED | static_cast<std::uint32_t>(snapshotUpTo_));
+    }
+    if (listing_ == nullptr) {
+        // One that failed is tried again once the run has given a name.
+        if (listingFailed_ && snapshotUpTo_ == written_.size()) return std::nullopt;
+        snapshot_.clear();
+        ownListing_.clear();
+        snapshotUpTo_ = written_.size();
+        std::vector<std::string> names;
+        listingFailed_ = !fs::listCurrentDirectory(names);
+        if (listingFailed_) return std::nullopt;
+        keepOutputNames(names);
+        indexSnapshot();
+    }
+    return inSnapshot(name);
+}
+
+// Spelled alike, or alike but for case where the folder lists only one of
+// the two spellings. Such a folder ignores case, and its driver may number
+// the file once per spelling (exFAT and FAT through FUSE), so the numbers
+// cannot tell.
+bool Session::sameEntry(std::string_view a, std::string_view b) {
+    if (a == b) return true;
+    if (!equalIgnoringCase(a, b)) return false;
+    const std::optional<bool> listedA = listed(a);
+    const std::optional<bool> listedB = listed(b);
+    if (!listedA || !listedB) return true;  // unknown: take no risk
+    return !(*listedA && *listedB);
+}
+
+void Session::recordOutput(const std::string& name, fs::FileId id, bool overAFile) {
+    const auto position = static_cast<std::uint32_t>(written_.size());
+    written_.push_back(Written{name, id, overAFile});
+    // A file number of 0 is none: it reaches no output by the file.
+    if (id != fs::FileId{})
+        writtenById_.add(position, idHash(id), [this](std::uint32_t kept) { return idHash(written_[kept].id); });
+    writtenByName_.add(position, foldedHash(name),
+                       [this](std::uint32_t kept) { return foldedHash(written_[kept].name); });
+}
+
+bool Session::wrote(const std::string& target, const fs::PathStatus& there) {
     if (there.kind == fs::PathKind::missing) return false;
     // By the file: a name that reaches an output of this run (its short 8.3
     // name, another spelling where the folder folds case) is that output.
     // Then by name, for folders whose driver numbers a file once per
     // spelling. Either way the output's own name must still hold it: another
     // run may have replaced it since, and a new file may have its old number.
-    return std::any_of(written_.begin(), written_.end(), [&](const Written& earlier) {
-        const bool sameFile = there.id != fs::FileId{} && there.id == earlier.id;
-        return (sameFile || sameEntry(earlier.name, target)) && fs::inspectPath(earlier.name).id == earlier.id;
+    const auto stillHolds = [this](std::uint32_t position) {
+        const Written& earlier = written_[position];
+        return fs::inspectPath(earlier.name).id == earlier.id;
+    };
+    if (there.id != fs::FileId{} && writtenById_.any(idHash(there.id), [&](std::uint32_t position) {
+            return written_[position].id == there.id && stillHolds(position);
+        }))
+        return true;
+    return writtenByName_.any(foldedHash(target), [&](std::uint32_t position) {
+        return sameEntry(written_[position].name, target) && stillHolds(position);
     });
 }
 
 bool Session::pendingAs(std::string_view name) const {
-    return std::any_of(pendingNames_.begin(), pendingNames_.end(),
-                       [name](const std::string& pending) { return equalIgnoringCase(pending, name); });
+    return pendingByName_.any(foldedHash(name),
+                              [&](std::uint32_t position) { return equalIgnoringCase(pendingNames_[position], name); });
 }
 
 bool Session::completeBatch() {
@@ -122,6 +240,7 @@ bool Session::completeBatch() {
     // this, and what is not named here is removed when these go.
     const std::vector<std::string> names = std::exchange(pendingNames_, {});
     std::vector<fs::PendingFile> files = std::exchange(pendingFiles_, {});
+    pendingByName_.clear();
     pendingBytes_ = 0;
     const std::size_t durable = fs::makeDurable(files);
     if (durable != files.size()) {
@@ -137,8 +256,11 @@ bool Session::completeBatch() {
         (void)files[i].id(id);
         // Checked again as it takes its name: an earlier output of the batch
         // may have made the name another spelling of itself.
-        const auto result =
-            files[i].takeName([this, &name = names[i]](const fs::PathStatus& there) { return !wrote(name, there); });
+        bool overAFile = false;
+        const auto result = files[i].takeName([&](const fs::PathStatus& there) {
+            overAFile = there.kind != fs::PathKind::missing;
+            return !wrote(names[i], there);
+        });
         if (result != fs::PendingFile::CommitResult::committed) {
             files.clear();
             if (result == fs::PendingFile::CommitResult::refused)
@@ -147,7 +269,7 @@ bool Session::completeBatch() {
             return failed();
         }
         report("%s converted.\n", names[i]);
-        written_.push_back(Written{names[i], id});
+        recordOutput(names[i], id, overAFile);
     }
     return true;
 }
@@ -235,6 +357,8 @@ bool Session::convert(const std::string& inputName, const std::string& path, std
         return fail("error: file not written: %s\r\n", target);
     }
     pendingBytes_ += outputFile.size();
+    pendingByName_.add(static_cast<std::uint32_t>(pendingNames_.size()), foldedHash(target),
+                       [this](std::uint32_t kept) { return foldedHash(pendingNames_[kept]); });
     pendingNames_.push_back(target);
     pendingFiles_.push_back(std::move(outputFile));
     output = target;

@@ -21,8 +21,10 @@ class Session {
 public:
     Session() = default;
     // `listing`: the current folder's entries, where the caller has read
-    // them already ("all"); otherwise the folder is listed when needed.
-    explicit Session(std::vector<std::string> listing) : listing_(std::move(listing)) {}
+    // them already ("all"); it must outlive the session. Otherwise the
+    // folder is listed when needed.
+    explicit Session(const std::vector<std::string>& listing) : given_(&listing), listing_(&listing) {}
+    explicit Session(std::vector<std::string>&&) = delete;
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
     ~Session() = default;
@@ -47,7 +49,27 @@ private:
     struct Written {
         std::string name;
         fs::FileId id;
+        bool overAFile = false;  // its name held a file when it took it
     };
+    // Positions in a sequence kept elsewhere, found by the hash of their
+    // key: open addressing, at most half full, 4 bytes a slot. A lookup
+    // visits the positions whose keys share its slot's run; the caller
+    // compares the keys.
+    class Positions {
+    public:
+        // `hashOf` gives the hash of any position added before, for growing.
+        template <typename HashOf>
+        void add(std::uint32_t position, std::size_t hash, HashOf hashOf);
+        template <typename Visit>
+        bool any(std::size_t hash, Visit visit) const;
+        void clear() { slots_.clear(), size_ = 0; }
+
+    private:
+        static constexpr std::uint32_t FREE = ~std::uint32_t{0};
+        std::vector<std::uint32_t> slots_;
+        std::size_t size_ = 0;
+    };
+
     bool convert(const std::string& inputName, const std::string& path, std::string& output);
     // Prints `message` after completing the batch, whose lines come first;
     // if the batch fails, its message stands instead.
@@ -59,20 +81,48 @@ private:
     // input order, each followed by its line.
     bool completeBatch();
     void sweepOnce();
+    void recordOutput(const std::string& name, fs::FileId id, bool overAFile);
     // Whether `target`, a name that holds the file `there`, reaches an
     // output this run wrote.
-    bool wrote(const std::string& target, const fs::PathStatus& there) const;
+    bool wrote(const std::string& target, const fs::PathStatus& there);
     // Whether a pending output's name may be `name`'s entry.
     bool pendingAs(std::string_view name) const;
+    // Whether two names in the current folder name one entry.
+    bool sameEntry(std::string_view a, std::string_view b);
+    // Whether the folder lists `name`, as a listing would now; empty when
+    // the folder cannot be listed.
+    std::optional<bool> listed(std::string_view name);
+    // Makes the ".hdb" names among `names`, a listing just taken, the ones
+    // listed.
+    void keepOutputNames(std::vector<std::string>& names);
+    const std::string& snapshotName(std::uint32_t position) const;
+    void addToSnapshot(std::uint32_t position);
+    void indexSnapshot();
+    bool inSnapshot(std::string_view name) const;
 
-    std::optional<std::vector<std::string>> listing_;
     bool swept_ = false;
     std::vector<Written> written_;
+    Positions writtenById_;
+    Positions writtenByName_;  // by the name as the folder compares names: ASCII case folded
     // The batch: outputs complete but not yet named, in input order.
     std::vector<std::string> pendingNames_;
+    Positions pendingByName_;
     std::vector<fs::PendingFile> pendingFiles_;
     std::uint64_t pendingBytes_ = 0;
     std::size_t batchLimit_ = 0;
+
+    // The folder's names as one listing gave them, brought up to date with
+    // the names this run has given since; only names that end in ".hdb", in
+    // any case, are asked about.
+    const std::vector<std::string>* given_ = nullptr;  // the caller's listing
+    const std::vector<std::string>* listing_ = nullptr;
+    std::vector<std::string> ownListing_;  // a listing of our own: its ".hdb" names
+    bool listingFailed_ = false;
+    // Its ".hdb" names by folded name: positions in *listing_, indexed when
+    // first asked, or ADDED and a position in written_.
+    Positions snapshot_;
+    bool snapshotIndexed_ = false;
+    std::size_t snapshotUpTo_ = 0;  // the outputs written_[0, snapshotUpTo_) are in it
 };
 
 // One conversion as a whole run.
