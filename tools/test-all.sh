@@ -15,7 +15,7 @@ build_packages=(cmake g++ make libgtest-dev googletest python3)
 test_packages=(util-linux g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool zenity
                clang libclang-rt-14-dev clang-format clang-tidy dpkg-dev groff-base man-db desktop-file-utils
                strace locales bsdutils mount python3-pefile nsis lintian rpm rpmlint appstream
-               shared-mime-info libglib2.0-bin zsh fish
+               shared-mime-info libglib2.0-bin zsh fish xdg-utils libfile-mimeinfo-perl
                openssl osslsigncode
                e2fsprogs xfsprogs btrfs-progs ntfs-3g exfat-fuse exfatprogs fusefat dosfstools acl)
 

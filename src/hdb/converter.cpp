@@ -8,6 +8,7 @@
 #include "hdb/file_names.h"
 #include "hdb/hdb_format.h"
 #include "hdb/printable_name.h"
+#include "hdb/same_entry.h"
 #include "platform/console.h"
 #include "platform/directory_listing.h"
 #include "platform/file_system.h"
@@ -186,17 +187,8 @@ std::optional<bool> Session::listed(std::string_view name) {
     return inSnapshot(name);
 }
 
-// Spelled alike, or alike but for case where the folder lists only one of
-// the two spellings. Such a folder ignores case, and its driver may number
-// the file once per spelling (exFAT and FAT through FUSE), so the numbers
-// cannot tell.
 bool Session::sameEntry(std::string_view a, std::string_view b) {
-    if (a == b) return true;
-    if (!equalIgnoringCase(a, b)) return false;
-    const std::optional<bool> listedA = listed(a);
-    const std::optional<bool> listedB = listed(b);
-    if (!listedA || !listedB) return true;  // unknown: take no risk
-    return !(*listedA && *listedB);
+    return hdb::sameEntry(a, b, [this](std::string_view name) { return listed(name); });
 }
 
 void Session::recordOutput(const std::string& name, fs::FileId id, bool overAFile) {

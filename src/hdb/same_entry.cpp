@@ -9,15 +9,22 @@
 
 namespace foliant::hdb {
 
-bool sameEntry(std::string_view a, std::string_view b) {
+bool sameEntry(std::string_view a, std::string_view b, const ListedCheck& listed) {
     if (a == b) return true;
     if (!equalIgnoringCase(a, b)) return false;
+    const std::optional<bool> listedA = listed(a);
+    const std::optional<bool> listedB = listed(b);
+    if (!listedA || !listedB) return true;
+    return !(*listedA && *listedB);
+}
+
+bool sameEntry(std::string_view a, std::string_view b) {
     std::vector<std::string> names;
-    if (!fs::listCurrentDirectory(names)) return true;
-    const auto listed = [&names](std::string_view name) {
+    const bool complete = a != b && equalIgnoringCase(a, b) && fs::listCurrentDirectory(names);
+    return sameEntry(a, b, [&](std::string_view name) -> std::optional<bool> {
+        if (!complete) return std::nullopt;
         return std::find(names.begin(), names.end(), name) != names.end();
-    };
-    return !(listed(a) && listed(b));
+    });
 }
 
 }  // namespace foliant::hdb

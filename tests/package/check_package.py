@@ -41,7 +41,7 @@ def check_deb(packages, sample, work):
     problems = []
     (deb,) = [os.path.join(packages, n) for n in os.listdir(packages) if n.endswith(".deb")]
     recommends = run(["dpkg-deb", "--field", deb, "Recommends"], check=True).stdout.decode().strip()
-    if recommends != "zenity | kdialog, xdg-utils":
+    if recommends != "zenity | kdialog, xdg-utils, libfile-mimeinfo-perl":
         problems.append(f"Recommends: {recommends!r}")
     depends = run(["dpkg-deb", "--field", deb, "Depends"], check=True).stdout.decode()
     if "libc6" not in depends or "zenity" in depends:
