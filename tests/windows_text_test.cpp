@@ -7,6 +7,8 @@
 #include <string>
 
 #include "hdb/file_names.h"
+#include "platform/directory_listing.h"
+#include "platform/file_system.h"
 
 namespace foliant::win {
 namespace {
@@ -111,6 +113,42 @@ TEST(WindowsText, SystemPathIsNormalisedBeforeItIsVerbatim) {
         {"", L""},
     };
     for (const auto& c : cases) EXPECT_EQ(systemPath(c.name), c.path) << c.name;
+}
+
+TEST(WindowsPaths, ListedEntryAtADriveRootAndInAFolder) {
+    wchar_t current[MAX_PATH];
+    ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, current), 3u);
+    const std::wstring folder = current;
+    const std::wstring root = folder.substr(0, 3);  // C:\ of the drive the tests run on
+    const struct {
+        std::wstring folder;
+        std::wstring path;
+    } cases[] = {
+        {root, L"\\\\?\\" + root + L"a.txt"},
+        {folder, L"\\\\?\\" + folder + (folder.ends_with(L'\\') ? L"" : L"\\") + L"a.txt"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_NE(SetCurrentDirectoryW(c.folder.c_str()), 0);
+        EXPECT_EQ(widen(fs::entryPath("a.txt")), c.path);
+    }
+    SetCurrentDirectoryW(folder.c_str());
+}
+
+TEST(WindowsPaths, ANameMayHave255Utf16Units) {
+    std::string units84;  // 日 is three bytes in UTF-8, one unit in UTF-16
+    for (int i = 0; i < 84; ++i) units84 += "\xE6\x97\xA5";
+    const std::string units251 = units84 + units84 + units84.substr(0, 83 * 3);
+    const struct {
+        std::string name;
+        fs::PathKind kind;
+    } cases[] = {
+        {units84 + "xx.hdb", fs::PathKind::missing},  // 90 units, 258 bytes
+        {units251 + ".hdb", fs::PathKind::missing},   // 255 units
+        {units251 + "x.hdb", fs::PathKind::impossibleName},
+        {std::string(251, 'n') + ".hdb", fs::PathKind::missing},
+        {std::string(252, 'n') + ".hdb", fs::PathKind::impossibleName},
+    };
+    for (const auto& c : cases) EXPECT_EQ(fs::inspectPath(c.name).kind, c.kind) << c.name.size();
 }
 
 }  // namespace

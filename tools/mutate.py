@@ -2,7 +2,9 @@
 """Mutation check: makes one small, plausible fault in src/, rebuilds the
 native build, runs its tests and says whether they noticed, then puts the
 file back. Each mutation is a file, a text that must occur there exactly
-once, and the text that replaces it.
+once, and the text that replaces it. A fault in a file only the Windows
+build compiles (*_win.*, windows_text.cpp) is tried on that build, whose
+tests run under Wine; every other one on the native build.
 
     tools/mutate.py                 every mutation in the table
     tools/mutate.py --list          the table, numbered
@@ -27,7 +29,7 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-LOG_FOLDER = os.path.join(ROOT, "build", "default", "mutations")  # the tests' output for each caught one
+LOG_FOLDER = os.path.join(ROOT, "build", "mutations")  # the tests' output for each caught one
 TEST_TIMEOUT = 600  # seconds for one whole test run; a hang counts as caught
 # Left out of every run: lint checks the code's form, not its behaviour, and
 # took most of a run's time (two of three minutes).
@@ -46,6 +48,9 @@ CONSOLE = "src/platform/console_posix.cpp"
 WRITE_FULLY = "src/platform/write_fully_posix.h"
 UNNAMED = "src/platform/unnamed_file_linux.cpp"
 UTF8 = "src/platform/utf16.cpp"
+WIN_FILE_SYSTEM = "src/platform/file_system_win.cpp"
+WIN_LISTING = "src/platform/directory_listing_win.cpp"
+WINDOWS_ONLY = re.compile(r"_win\.(cpp|h)$|windows_text\.cpp$")
 
 SUCCESS_LINE = '''        report("%s converted.\\n", names[i]);'''
 TAKE_NAME = """        if (result != fs::PendingFile::CommitResult::committed) {
@@ -254,6 +259,26 @@ MUTATIONS = [
     # other spelling.
     ("no new listing after an output replaced another spelling", CONVERTER,
      "if (output.overAFile) listing_ = nullptr;\n        else ", ""),
+    # Windows: the flushes, the folder, the listing, the names.
+    ("the batch's full flush fails, ignored", WIN_FILE_SYSTEM,
+     "case Written::all: return calls.flushAll(handles.back()) != 0 ? files.size() : 0;",
+     "case Written::all: (void)calls.flushAll(handles.back()); return files.size();"),
+    ("one file's full flush fails, ignored", WIN_FILE_SYSTEM,
+     "if (calls.flushAll(handles[i]) == 0) return i;", "(void)calls.flushAll(handles[i]);"),
+    ("the folder opened for reading before its flush", WIN_FILE_SYSTEM,
+     'CreateFileW(L".", GENERIC_WRITE,', 'CreateFileW(L".", GENERIC_READ,'),
+    ("a failed folder flush reported as synced", WIN_FILE_SYSTEM,
+     "return refused ? FolderSync::synced : FolderSync::failed;", "return FolderSync::synced;"),
+    ("the file systems' flush flags inverted", WIN_FILE_SYSTEM,
+     "? win::FLUSH_DATA_ONLY : win::FLUSH_NO_SYNC;", "? win::FLUSH_NO_SYNC : win::FLUSH_DATA_ONLY;"),
+    ("STATUS_INVALID_PARAMETER not a refusal of the flags", WIN_FILE_SYSTEM,
+     "0xC000000D /* invalid parameter */,", ""),
+    ("a separator added at a drive's root", WIN_LISTING,
+     "if (!folder.ends_with(L'\\\\')) folder += L'\\\\';", "folder += L'\\\\';"),
+    ("a listing cut short taken as complete", WIN_LISTING,
+     "const bool complete = GetLastError() == ERROR_NO_MORE_FILES;", "const bool complete = true;"),
+    ("a name's length counted in UTF-8 bytes", WIN_FILE_SYSTEM,
+     "return win::widen(name).size() > MAX_NAME_UNITS;", "return name.size() > MAX_NAME_UNITS;"),
 ]
 
 
@@ -270,20 +295,24 @@ def run(command, timeout=None):
     return subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
 
 
-def build():
-    if run(["cmake", "--preset", "default"]).returncode != 0:
+def preset_of(path):
+    return "windows" if WINDOWS_ONLY.search(path) else "default"
+
+
+def build(preset):
+    if run(["cmake", "--preset", preset]).returncode != 0:
         return False
-    return run(["cmake", "--build", "--preset", "default", "-j2"]).returncode == 0
+    return run(["cmake", "--build", "--preset", preset, "-j2"]).returncode == 0
 
 
 last_failure = [""]  # ctest's output of the last failed run
 selected_tests = []  # ctest's options that pick the tests to run (--tests)
 
 
-def ctest(*options):
+def ctest(preset, *options):
     """The failed tests' names, or None for a pass; a hang counts as a failure."""
     try:
-        result = run(["ctest", "--preset", "default", "--exclude-regex", EXCLUDED_TESTS, *selected_tests, *options],
+        result = run(["ctest", "--preset", preset, "--exclude-regex", EXCLUDED_TESTS, *selected_tests, *options],
                      timeout=TEST_TIMEOUT)
     except subprocess.TimeoutExpired:
         return ["(timeout)"]
@@ -297,17 +326,17 @@ def ctest(*options):
 flaky = []  # the tests that failed once and then passed, in the last tests_fail()
 
 
-def tests_fail():
+def tests_fail(preset):
     """The tests that notice the tree's fault, or None. A test that fails
     once but passes when run again (a machine under load) does not count;
     the run it stopped is then made again without stopping, so that the
     tests it never started run too."""
     flaky.clear()
     for options in (["--stop-on-failure"], []):
-        failed = ctest(*options)
+        failed = ctest(preset, *options)
         if failed is None or failed == ["(timeout)"]:
             return failed
-        again = ctest("--rerun-failed")
+        again = ctest(preset, "--rerun-failed")
         if again:
             return again
         flaky.extend(failed)
@@ -326,9 +355,10 @@ def try_mutation(number, path, old, new):
     try:
         with open(full, "w", encoding="utf-8") as f:
             f.write(mutated)
-        if not build():
+        preset = preset_of(path)
+        if not build(preset):
             return "no build", ""
-        failed = tests_fail()
+        failed = tests_fail(preset)
         if failed:
             # What the tests said, to tell a real catch from a test gone wrong.
             os.makedirs(LOG_FOLDER, exist_ok=True)
@@ -363,14 +393,16 @@ def main():
         return 0
     if options.tests:
         selected_tests[:] = ["--tests-regex", options.tests]
-    if not build():
-        print("the unchanged tree does not build")
-        return 2
-    failed = tests_fail()
-    if failed:
-        print(last_failure[0][-5000:])
-        print(f"the unchanged tree fails {' '.join(failed)}: no mutation would tell anything")
-        return 2
+    presets = sorted({preset_of(path) for _, (_, path, _, _) in picked})
+    for preset in presets:
+        if not build(preset):
+            print(f"the unchanged tree does not build ({preset})")
+            return 2
+        failed = tests_fail(preset)
+        if failed:
+            print(last_failure[0][-5000:])
+            print(f"the unchanged tree fails {' '.join(failed)} ({preset}): no mutation would tell anything")
+            return 2
     results = []
     for number, (what, path, old, new) in picked:
         started = time.monotonic()
@@ -380,7 +412,8 @@ def main():
         if flaky:
             by += f", failed once and then passed: {' '.join(flaky)[:200]}"
         print(f"{number:3}  {outcome:10}  {what}  ({path}, {time.monotonic() - started:.0f} s{by})", flush=True)
-    build()  # leave the build as the tree is
+    for preset in presets:
+        build(preset)  # leave the builds as the tree is
     counted = [r for r in results if r in ("caught", "NOT CAUGHT")]
     caught = counted.count("caught")
     if counted:

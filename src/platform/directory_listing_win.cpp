@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/directory_listing.h"
+#include "platform/system_calls_win.h"
 #include "platform/windows_text.h"
 
 namespace foliant::fs {
@@ -9,11 +10,14 @@ bool listCurrentDirectory(std::vector<std::string>& names) {
     // The wide search: an ANSI one gives '?' for a character the code page
     // cannot hold, and that name then names no file.
     WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileW(L"./*.*", &found);
+    const win::SystemCalls& calls = win::systemCalls();
+    const HANDLE search = calls.findFirst(L"./*.*", &found);
     if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
         names.push_back(win::narrow(found.cFileName));
-    } while (FindNextFileW(search, &found) != 0);
+    } while (calls.findNext(search, &found) != 0);
+    // Only this error ends a listing; any other (a network folder gone, a
+    // driver's error) leaves it cut short, and part of a folder is not "all".
     const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(search);
     return complete;
@@ -25,6 +29,7 @@ std::string entryPath(const std::string& name) {
     if (length == 0 || length >= folder.size()) return name;
     folder.resize(length);
     // The current folder is a full path already; only the form changes.
+    // A drive's root (E:\) ends in its separator, every other folder not.
     folder = win::verbatimForm(folder);
     if (!folder.ends_with(L'\\')) folder += L'\\';
     return win::narrow(folder) + name;

@@ -12,7 +12,7 @@
 
 #include "platform/file_system.h"
 #include "platform/file_system_parts.h"
-#include "platform/flush_calls_win.h"
+#include "platform/system_calls_win.h"
 #include "platform/windows_text.h"
 
 namespace foliant::fs {
@@ -88,22 +88,19 @@ bool refusesFlags(LONG status) {
 // the end commits that journal: a file's data alone is enough before it.
 // FAT32 and exFAT keep no journal, so each file's size and clusters are
 // written with its data; the full flush then flushes the device's cache.
-// Asked once: a run writes in one folder.
+// Asked once a batch: the folder is the same, a volume may be another.
 ULONG flushFlagsFor(HANDLE file) {
-    static const ULONG flags = [file] {
-        wchar_t system[MAX_PATH + 1] = {};
-        const bool known =
-            GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, nullptr, system, MAX_PATH + 1) != 0;
-        return known && std::wcscmp(system, L"NTFS") == 0 ? win::FLUSH_DATA_ONLY : win::FLUSH_NO_SYNC;
-    }();
-    return flags;
+    wchar_t system[MAX_PATH + 1] = {};
+    const bool known = win::systemCalls().volumeInformation(file, nullptr, 0, nullptr, nullptr, nullptr, system,
+                                                            MAX_PATH + 1) != 0;
+    return known && std::wcscmp(system, L"NTFS") == 0 ? win::FLUSH_DATA_ONLY : win::FLUSH_NO_SYNC;
 }
 
 enum class Written { all, refused, failed };
 
 // Writes every file of a batch to the device without flushing its cache.
 Written writeWithoutCacheFlush(const std::vector<HANDLE>& files) {
-    const win::FlushCalls& calls = win::flushCalls();
+    const win::SystemCalls& calls = win::systemCalls();
     const ULONG flags = flushFlagsFor(files.front());
     for (const HANDLE file : files) {
         IO_STATUS_BLOCK status{};
@@ -262,7 +259,7 @@ std::size_t makeDurable(std::span<PendingFile> files) {
     // of the whole volume needs administrator rights): the batch is written
     // without that, then one full flush covers it all. A failure is never
     // tried again: it costs the batch, as the system may have dropped data.
-    const win::FlushCalls& calls = win::flushCalls();
+    const win::SystemCalls& calls = win::systemCalls();
     if (files.size() > 1 && calls.flushEx != nullptr) {
         switch (writeWithoutCacheFlush(handles)) {
             case Written::all: return calls.flushAll(handles.back()) != 0 ? files.size() : 0;
@@ -319,18 +316,21 @@ std::size_t pendingFilesAtOnce() { return MAX_PENDING_FILES; }
 FolderSync syncCurrentFolder(const std::string& /*anOutput*/) {
     // A rename is in the volume's journal (NTFS) or folder (FAT, exFAT)
     // only in memory until it is flushed. A folder opened for writing, which
-    // its owner may do without administrator rights, is flushed as a file is.
+    // its owner may do without administrator rights, is flushed as a file is;
+    // a flush needs write access, so one opened only for reading would fail.
     const HANDLE folder = CreateFileW(L".", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (folder == INVALID_HANDLE_VALUE)
         return FolderSync::synced;  // nothing to ask: as durable as the system keeps names
-    const bool flushed = win::flushCalls().flushAll(folder) != 0;
+    const bool flushed = win::systemCalls().flushAll(folder) != 0;
     const DWORD error = GetLastError();
     CloseHandle(folder);
     if (flushed) return FolderSync::synced;
     // Refused, rather than failed: a file system that cannot flush a folder.
-    const bool refused = error == ERROR_INVALID_FUNCTION || error == ERROR_ACCESS_DENIED ||
-                         error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER;
+    // Access denied is not among them: the handle was granted write access,
+    // so a denial means the names were not flushed, and the user is told.
+    const bool refused = error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
+                         error == ERROR_INVALID_PARAMETER;
     return refused ? FolderSync::synced : FolderSync::failed;
 }
 
@@ -351,19 +351,3 @@ Debris removeIfDebris(const std::string& name) {
 
 }  // namespace parts
 }  // namespace foliant::fs
-
-namespace foliant::win {
-
-FlushCalls& flushCalls() {
-    static FlushCalls calls = [] {
-        FlushCalls found{nullptr, FlushFileBuffers};
-        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        const FARPROC flushEx = ntdll != nullptr ? GetProcAddress(ntdll, "NtFlushBuffersFileEx") : nullptr;
-        // Through void (*)(): a function pointer of one type to another.
-        found.flushEx = reinterpret_cast<decltype(found.flushEx)>(reinterpret_cast<void (*)()>(flushEx));
-        return found;
-    }();
-    return calls;
-}
-
-}  // namespace foliant::win
