@@ -45,7 +45,7 @@ LISTING = "src/platform/directory_listing_posix.cpp"
 DESKTOP = "src/platform/desktop_posix.cpp"
 PROCESS = "src/platform/process_posix.cpp"
 CONSOLE = "src/platform/console_posix.cpp"
-WRITE_FULLY = "src/platform/write_fully_posix.h"
+DESCRIPTORS = "src/platform/descriptors_posix.h"
 UNNAMED = "src/platform/unnamed_file_linux.cpp"
 UTF8 = "src/platform/utf16.cpp"
 WIN_FILE_SYSTEM = "src/platform/file_system_win.cpp"
@@ -152,7 +152,7 @@ MUTATIONS = [
      "input.readExactly(text.data(), textBytes);"),
     ("end of file counts as a full read", FILE_SYSTEM, "if (got <= 0) return false;  // error, or the file ended early",
      "if (got < 0) return false;\n        if (got == 0) return true;"),
-    ("short write ignored", WRITE_FULLY, "if (written <= 0) return false;", "if (written <= 0) return true;"),
+    ("short write ignored", DESCRIPTORS, "if (written <= 0) return false;", "if (written <= 0) return true;"),
     ("write past the size limit kills", PROCESS, "(void)std::signal(SIGXFSZ, SIG_IGN);", "(void)SIGXFSZ;"),
     ("chunk buffer not restarted", CONVERTER, "block <= lastBlock; used = 0)", "block <= lastBlock;)"),
     # What may stand at the output's name.

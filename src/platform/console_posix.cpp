@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "platform/console.h"
-#include "platform/write_fully_posix.h"
+#include "platform/descriptors_posix.h"
 
 namespace foliant::console {
 

@@ -14,6 +14,7 @@
 
 #include "platform/console.h"
 #include "platform/desktop.h"
+#include "platform/descriptors_posix.h"
 #include "platform/desktop_posix.h"
 
 // POSIX declares environ in no header; glibc does so in <unistd.h>.
@@ -61,24 +62,6 @@ bool hasDisplay() {
     return set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
-int waitFor(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return -1;
-    return status;
-}
-
-// Reads `from` to its end into `into`.
-void readAll(int from, std::string& into) {
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(from, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return;
-        into.append(buffer, static_cast<std::size_t>(got));
-    }
-}
-
 // Runs a chooser with an argument vector (no shell) and reads the path it
 // prints. Its standard error goes to a file of no name: a chooser that
 // cannot open the display ends as a cancel does, and only says so there.
@@ -101,12 +84,12 @@ Answer runChooser(const std::vector<std::string>& command, std::string& chosen) 
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeEnds[1]);
     std::string printed;
-    if (spawned == 0) readAll(pipeEnds[0], printed);
+    if (spawned == 0) posix::readToEnd(pipeEnds[0], printed);
     ::close(pipeEnds[0]);
-    const int status = spawned == 0 ? waitFor(pid) : -1;
+    const int status = spawned == 0 ? posix::waitForChild(pid) : -1;
     std::string said;
     if (errors != nullptr) {
-        if (::lseek(::fileno(errors), 0, SEEK_SET) == 0) readAll(::fileno(errors), said);
+        if (::lseek(::fileno(errors), 0, SEEK_SET) == 0) posix::readToEnd(::fileno(errors), said);
         (void)std::fclose(errors);
     }
     if (status < 0 || !WIFEXITED(status)) return Answer::unavailable;
@@ -194,7 +177,7 @@ void openWithAssociatedProgram(const std::string& path) {
         }
         ::_exit(0);
     }
-    waitFor(child);
+    (void)posix::waitForChild(child);
 }
 
 }  // namespace foliant::desktop

@@ -17,7 +17,7 @@
 #include "platform/file_system_parts.h"
 #include "platform/process.h"
 #include "platform/unnamed_file.h"
-#include "platform/write_fully_posix.h"
+#include "platform/descriptors_posix.h"
 
 namespace foliant::fs {
 namespace {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/descriptors_posix.h"
 #include "platform/launch.h"
 
 // POSIX declares environ in no header; glibc does so in <unistd.h>.
@@ -24,33 +25,6 @@ namespace {
 int startingFolder() {
     static const int folder = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     return folder;
-}
-
-int waitFor(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return -1;
-    return status;
-}
-
-bool writeAll(int to, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t put = ::write(to, text.data(), text.size());
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        text.remove_prefix(static_cast<std::size_t>(put));
-    }
-    return true;
-}
-
-void readAll(int from, std::string& into) {
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(from, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return;
-        into.append(buffer, static_cast<std::size_t>(got));
-    }
 }
 
 std::vector<char*> argumentVector(const std::vector<std::string>& words) {
@@ -102,10 +76,10 @@ Ran runProgram(const std::string& program, const std::vector<std::string>& argum
     pid_t pid = 0;
     ran.started = spawn(words, false, -1, pipeEnds[1], pid);
     ::close(pipeEnds[1]);
-    if (ran.started) readAll(pipeEnds[0], ran.output);
+    if (ran.started) posix::readToEnd(pipeEnds[0], ran.output);
     ::close(pipeEnds[0]);
     if (!ran.started) return ran;
-    const int status = waitFor(pid);
+    const int status = posix::waitForChild(pid);
     ran.exited = status >= 0 && WIFEXITED(status);
     ran.status = ran.exited ? WEXITSTATUS(status) : status >= 0 && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return ran;
@@ -131,12 +105,12 @@ int runWindowTool(const std::vector<std::string>& command, std::string_view inpu
         struct sigaction before {};
         ignore.sa_handler = SIG_IGN;
         ::sigaction(SIGPIPE, &ignore, &before);
-        (void)writeAll(pipeEnds[1], input);
+        (void)posix::writeFully(pipeEnds[1], input.data(), input.size());
         ::sigaction(SIGPIPE, &before, nullptr);
     }
     ::close(pipeEnds[1]);
     if (!started) return -1;
-    const int status = waitFor(pid);
+    const int status = posix::waitForChild(pid);
     return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -147,7 +121,7 @@ std::string temporaryFile(std::string_view text) {
     std::string path = std::string(folder) + "/foliant-not-converted-XXXXXX";
     const int file = ::mkostemp(path.data(), O_CLOEXEC);
     if (file < 0) return {};
-    const bool written = writeAll(file, text);
+    const bool written = posix::writeFully(file, text.data(), text.size());
     if (::close(file) != 0 || !written) {
         ::unlink(path.c_str());
         return {};
@@ -157,6 +131,6 @@ std::string temporaryFile(std::string_view text) {
 
 void removeFile(const std::string& path) { ::unlink(path.c_str()); }
 
-void printError(std::string_view text) { (void)writeAll(STDERR_FILENO, text); }
+void printError(std::string_view text) { (void)posix::writeFully(STDERR_FILENO, text.data(), text.size()); }
 
 }  // namespace foliant::launch
