@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/console.h"
-#include "platform/desktop.h"
 #include "platform/descriptors_posix.h"
+#include "platform/desktop.h"
 #include "platform/desktop_posix.h"
 
 // POSIX declares environ in no header; glibc does so in <unistd.h>.

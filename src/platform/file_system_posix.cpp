@@ -13,11 +13,11 @@
 #include <iterator>
 #include <vector>
 
+#include "platform/descriptors_posix.h"
 #include "platform/file_system.h"
 #include "platform/file_system_parts.h"
 #include "platform/process.h"
 #include "platform/unnamed_file.h"
-#include "platform/descriptors_posix.h"
 
 namespace foliant::fs {
 namespace {

@@ -91,8 +91,8 @@ bool refusesFlags(LONG status) {
 // Asked once a batch: the folder is the same, a volume may be another.
 ULONG flushFlagsFor(HANDLE file) {
     wchar_t system[MAX_PATH + 1] = {};
-    const bool known = win::systemCalls().volumeInformation(file, nullptr, 0, nullptr, nullptr, nullptr, system,
-                                                            MAX_PATH + 1) != 0;
+    const bool known =
+        win::systemCalls().volumeInformation(file, nullptr, 0, nullptr, nullptr, nullptr, system, MAX_PATH + 1) != 0;
     return known && std::wcscmp(system, L"NTFS") == 0 ? win::FLUSH_DATA_ONLY : win::FLUSH_NO_SYNC;
 }
 
@@ -329,8 +329,8 @@ FolderSync syncCurrentFolder(const std::string& /*anOutput*/) {
     // Refused, rather than failed: a file system that cannot flush a folder.
     // Access denied is not among them: the handle was granted write access,
     // so a denial means the names were not flushed, and the user is told.
-    const bool refused = error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
-                         error == ERROR_INVALID_PARAMETER;
+    const bool refused =
+        error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER;
     return refused ? FolderSync::synced : FolderSync::failed;
 }
 

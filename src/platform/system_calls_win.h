@@ -20,9 +20,9 @@ struct SystemCalls {
     // A full flush: the file's data and metadata, then the device's cache.
     BOOL(WINAPI* flushAll)(HANDLE file);
     // GetVolumeInformationByHandleW: the name of the file system holding a file.
-    BOOL(WINAPI* volumeInformation)(HANDLE file, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serialNumber,
-                                    LPDWORD maxComponentLength, LPDWORD fileSystemFlags, LPWSTR fileSystemName,
-                                    DWORD fileSystemNameSize);
+    BOOL(WINAPI* volumeInformation)
+    (HANDLE file, LPWSTR volumeName, DWORD volumeNameSize, LPDWORD serialNumber, LPDWORD maxComponentLength,
+     LPDWORD fileSystemFlags, LPWSTR fileSystemName, DWORD fileSystemNameSize);
     // FindFirstFileW and FindNextFileW: a folder's listing.
     HANDLE(WINAPI* findFirst)(LPCWSTR pattern, LPWIN32_FIND_DATAW found);
     BOOL(WINAPI* findNext)(HANDLE search, LPWIN32_FIND_DATAW found);
