@@ -36,6 +36,8 @@ TEST_TIMEOUT = 600  # seconds for one whole test run; a hang counts as caught
 EXCLUDED_TESTS = "^lint$"
 
 CONVERTER = "src/hdb/converter.cpp"
+WRITTEN = "src/hdb/written_outputs.cpp"
+LAUNCHER = "src/cli/convert_beside.cpp"
 FILE_SYSTEM = "src/platform/file_system_posix.cpp"
 FILE_NAMES = "src/hdb/file_names.cpp"
 FORMAT = "src/hdb/hdb_format.cpp"
@@ -90,16 +92,16 @@ MUTATIONS = [
      "if (result != fs::PendingFile::CommitResult::committed) {",
      "if (result != fs::PendingFile::CommitResult::committed && false) {"),
     # One output per name and run, whatever name reaches it.
-    ("an output reached by another name is not that output", CONVERTER,
-     "if (there.id != fs::FileId{} && writtenById_.any(", "if (false && writtenById_.any("),
-    ("an output's own name not asked whether it still holds it", CONVERTER,
+    ("an output reached by another name is not that output", WRITTEN,
+     "if (there.id != fs::FileId{} && byId_.any(", "if (false && byId_.any("),
+    ("an output's own name not asked whether it still holds it", WRITTEN,
      "return fs::inspectPath(earlier.name).id == earlier.id;", "return !earlier.name.empty();"),
     # Natively caught only on vfat or a casefold ext4, which this kernel may
     # lack; the Windows rows catch it under Wine.
     ("no check as an output takes its name", CONVERTER, "return !wrote(names[i], there);", "return true;"),
     # A failed run's announced names are made durable too.
     ("a failing run leaves its folder unsynced", CONVERTER,
-     "    if (!written_.empty()) (void)fs::syncCurrentFolder(written_.back().name);", ""),
+     "    if (!written_.all().empty()) (void)fs::syncCurrentFolder(written_.all().back().name);", ""),
     ("no name check before writing", CONVERTER, "if (existing.kind != fs::PathKind::missing) {",
      "if (existing.kind != fs::PathKind::missing && existing.kind != fs::PathKind::impossibleName) {"),
     ("over-long name counts as missing", FILE_SYSTEM, "errno == ENAMETOOLONG ? PathKind::impossibleName",
@@ -128,7 +130,7 @@ MUTATIONS = [
     ("no /proc when naming by descriptor is refused", UNNAMED, "        emptyPathRefused = true;\n",
      "        return false;\n"),
     ("folder not synced at the end", CONVERTER,
-     "if (written_.empty() || fs::syncCurrentFolder(written_.back().name) == fs::FolderSync::synced) return true;",
+     "if (written.empty() || fs::syncCurrentFolder(written.back().name) == fs::FolderSync::synced) return true;",
      "return true;"),
     ("failed folder sync ignored", FILE_SYSTEM, "synced = errno == EINVAL || errno == EROFS;", "synced = true;"),
     ("drop box not synced through an output", FILE_SYSTEM,
@@ -259,6 +261,9 @@ MUTATIONS = [
     # other spelling.
     ("no new listing after an output replaced another spelling", CONVERTER,
      "if (output.overAFile) listing_ = nullptr;\n        else ", ""),
+    # The launcher: a later run for a folder must not replace an earlier one's output.
+    ("the launcher forgets its earlier runs' outputs", LAUNCHER, "if (outputs_.all().empty()) return false;",
+     "return false;"),
     # Windows: the flushes, the folder, the listing, the names.
     ("the batch's full flush fails, ignored", WIN_FILE_SYSTEM,
      "case Written::all: return calls.flushAll(handles.back()) != 0 ? files.size() : 0;",

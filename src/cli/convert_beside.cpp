@@ -9,6 +9,7 @@
 #include "hdb/file_names.h"
 #include "hdb/printable_name.h"
 #include "hdb/same_entry.h"
+#include "hdb/written_outputs.h"
 #include "platform/file_system.h"
 #include "platform/launch.h"
 
@@ -47,52 +48,27 @@ struct Folder {
 };
 
 // The outputs the folder's earlier runs wrote; a run of foliant knows only
-// its own, so the launcher keeps the others from being replaced.
+// its own, so the launcher keeps the others from being replaced, as a run
+// judges it.
 class Written {
 public:
     void add(const std::string& name) { fresh_.push_back(name); }
-    // As a run of foliant judges it: `target` reaches an earlier output, by
-    // the file it names or as the folder compares names, and that output's
-    // name still holds it.
     bool reached(const std::string& target) {
-        takeIds();
-        if (byFile_.empty()) return false;
-        const fs::PathStatus there = fs::inspectPath(target);
-        if (there.kind == fs::PathKind::missing) return false;
-        const auto stillThere = [](const std::string& name, const fs::FileId& id) {
-            return fs::inspectPath(name).id == id;
-        };
-        if (there.id != fs::FileId{}) {
-            const auto found = byFile_.find(key(there.id));
-            if (found != byFile_.end() && stillThere(found->second, there.id)) return true;
+        // Their files looked up only when a later run needs them: most
+        // selections take one.
+        for (std::string& name : fresh_) {
+            const fs::FileId id = fs::inspectPath(name).id;
+            outputs_.add(hdb::WrittenOutputs::Output{std::move(name), id});
         }
-        const auto alike = byName_.equal_range(lower(target));
-        return std::any_of(alike.first, alike.second, [&](const auto& entry) {
-            const auto& [name, id] = entry.second;
-            return hdb::sameEntry(name, target) && stillThere(name, id);
-        });
+        fresh_.clear();
+        if (outputs_.all().empty()) return false;
+        return outputs_.reached(target, fs::inspectPath(target),
+                                [](std::string_view a, std::string_view b) { return hdb::sameEntry(a, b); });
     }
 
 private:
-    using Key = std::pair<std::uint64_t, std::uint64_t>;
-    static Key key(const fs::FileId& id) { return {id.volume, id.index}; }
-    static std::string lower(std::string name) {
-        for (char& c : name)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        return name;
-    }
-    // Looked up only when a later run needs them: most selections take one.
-    void takeIds() {
-        for (const std::string& name : fresh_) {
-            const fs::FileId id = fs::inspectPath(name).id;
-            if (id != fs::FileId{}) byFile_.emplace(key(id), name);
-            byName_.emplace(lower(name), std::make_pair(name, id));
-        }
-        fresh_.clear();
-    }
     std::vector<std::string> fresh_;
-    std::map<Key, std::string> byFile_;
-    std::multimap<std::string, std::pair<std::string, fs::FileId>> byName_;
+    hdb::WrittenOutputs outputs_;
 };
 
 std::vector<std::string> linesOf(const std::string& output) {

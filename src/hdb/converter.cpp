@@ -64,22 +64,6 @@ StreamResult writeBlocks(const BlockPlan& plan, std::vector<std::uint8_t> blocks
     return input.atEnd() ? StreamResult::done : StreamResult::readFailed;
 }
 
-// The hash of a name as a folder that ignores case compares it (FNV-1a over
-// the name with ASCII letters folded), so that all its spellings meet.
-std::size_t foldedHash(std::string_view name) {
-    std::uint64_t hash = 0xcbf29ce484222325;
-    for (const char c : name) {
-        const char folded = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        hash = (hash ^ static_cast<unsigned char>(folded)) * 0x100000001b3;
-    }
-    return static_cast<std::size_t>(hash);
-}
-
-std::size_t idHash(const fs::FileId& id) {
-    std::uint64_t hash = (id.index ^ (id.volume * 0x9e3779b97f4a7c15)) * 0xbf58476d1ce4e5b9;
-    return static_cast<std::size_t>(hash ^ (hash >> 31));
-}
-
 // In the snapshot's positions: an output of this run named since the listing.
 constexpr std::uint32_t ADDED = std::uint32_t{1} << 31;
 
@@ -91,31 +75,6 @@ bool inCurrentFolder(const std::string& inputName, std::string_view base) {
 }
 
 }  // namespace
-
-template <typename HashOf>
-void Session::Positions::add(std::uint32_t position, std::size_t hash, HashOf hashOf) {
-    if ((size_ + 1) * 2 > slots_.size()) {
-        std::vector<std::uint32_t> old =
-            std::exchange(slots_, std::vector<std::uint32_t>(std::max<std::size_t>(16, slots_.size() * 2), FREE));
-        size_ = 0;
-        for (const std::uint32_t kept : old)
-            if (kept != FREE) add(kept, hashOf(kept), hashOf);
-    }
-    const std::size_t mask = slots_.size() - 1;
-    std::size_t slot = hash & mask;
-    while (slots_[slot] != FREE) slot = (slot + 1) & mask;
-    slots_[slot] = position;
-    ++size_;
-}
-
-template <typename Visit>
-bool Session::Positions::any(std::size_t hash, Visit visit) const {
-    if (slots_.empty()) return false;
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t slot = hash & mask; slots_[slot] != FREE; slot = (slot + 1) & mask)
-        if (visit(slots_[slot])) return true;
-    return false;
-}
 
 void Session::sweepOnce() {
     if (swept_) return;
@@ -140,7 +99,7 @@ void Session::keepOutputNames(std::vector<std::string>& names) {
 }
 
 const std::string& Session::snapshotName(std::uint32_t position) const {
-    return (position & ADDED) != 0 ? written_[position & ~ADDED].name : (*listing_)[position];
+    return (position & ADDED) != 0 ? written_.all()[position & ~ADDED].name : (*listing_)[position];
 }
 
 void Session::addToSnapshot(std::uint32_t position) {
@@ -163,8 +122,9 @@ std::optional<bool> Session::listed(std::string_view name) {
     if (listing_ != nullptr) indexSnapshot();
     // The names this run has given since the listing count as listed, as a
     // new listing would show them.
-    for (; listing_ != nullptr && snapshotUpTo_ < written_.size(); ++snapshotUpTo_) {
-        const Written& output = written_[snapshotUpTo_];
+    const std::vector<WrittenOutputs::Output>& written = written_.all();
+    for (; listing_ != nullptr && snapshotUpTo_ < written.size(); ++snapshotUpTo_) {
+        const WrittenOutputs::Output& output = written[snapshotUpTo_];
         if (inSnapshot(output.name)) continue;
         // It replaced a file that the listing shows under another spelling,
         // or not at all: which spelling the folder keeps, only a new listing
@@ -174,10 +134,10 @@ std::optional<bool> Session::listed(std::string_view name) {
     }
     if (listing_ == nullptr) {
         // One that failed is tried again once the run has given a name.
-        if (listingFailed_ && snapshotUpTo_ == written_.size()) return std::nullopt;
+        if (listingFailed_ && snapshotUpTo_ == written.size()) return std::nullopt;
         snapshot_.clear();
         ownListing_.clear();
-        snapshotUpTo_ = written_.size();
+        snapshotUpTo_ = written.size();
         std::vector<std::string> names;
         listingFailed_ = !fs::listCurrentDirectory(names);
         if (listingFailed_) return std::nullopt;
@@ -192,33 +152,11 @@ bool Session::sameEntry(std::string_view a, std::string_view b) {
 }
 
 void Session::recordOutput(const std::string& name, fs::FileId id, bool overAFile) {
-    const auto position = static_cast<std::uint32_t>(written_.size());
-    written_.push_back(Written{name, id, overAFile});
-    // A file number of 0 is none: it reaches no output by the file.
-    if (id != fs::FileId{})
-        writtenById_.add(position, idHash(id), [this](std::uint32_t kept) { return idHash(written_[kept].id); });
-    writtenByName_.add(position, foldedHash(name),
-                       [this](std::uint32_t kept) { return foldedHash(written_[kept].name); });
+    written_.add(WrittenOutputs::Output{name, id, overAFile});
 }
 
 bool Session::wrote(const std::string& target, const fs::PathStatus& there) {
-    if (there.kind == fs::PathKind::missing) return false;
-    // By the file: a name that reaches an output of this run (its short 8.3
-    // name, another spelling where the folder folds case) is that output.
-    // Then by name, for folders whose driver numbers a file once per
-    // spelling. Either way the output's own name must still hold it: another
-    // run may have replaced it since, and a new file may have its old number.
-    const auto stillHolds = [this](std::uint32_t position) {
-        const Written& earlier = written_[position];
-        return fs::inspectPath(earlier.name).id == earlier.id;
-    };
-    if (there.id != fs::FileId{} && writtenById_.any(idHash(there.id), [&](std::uint32_t position) {
-            return written_[position].id == there.id && stillHolds(position);
-        }))
-        return true;
-    return writtenByName_.any(foldedHash(target), [&](std::uint32_t position) {
-        return sameEntry(written_[position].name, target) && stillHolds(position);
-    });
+    return written_.reached(target, there, [this](std::string_view a, std::string_view b) { return sameEntry(a, b); });
 }
 
 bool Session::pendingAs(std::string_view name) const {
@@ -276,13 +214,14 @@ bool Session::fail(std::string_view message, const std::string& name) {
 bool Session::failed() {
     // Every output announced keeps its name through a power cut, also when
     // the run ends with a failure; that failure's message is the one said.
-    if (!written_.empty()) (void)fs::syncCurrentFolder(written_.back().name);
+    if (!written_.all().empty()) (void)fs::syncCurrentFolder(written_.all().back().name);
     return false;
 }
 
 bool Session::finish() {
     if (!completeBatch()) return false;
-    if (written_.empty() || fs::syncCurrentFolder(written_.back().name) == fs::FolderSync::synced) return true;
+    const std::vector<WrittenOutputs::Output>& written = written_.all();
+    if (written.empty() || fs::syncCurrentFolder(written.back().name) == fs::FolderSync::synced) return true;
     // The outputs are complete and in place; only their names may not
     // survive a power cut.
     report("error: folder not synced\r\n");

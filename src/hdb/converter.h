@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "hdb/positions.h"
+#include "hdb/written_outputs.h"
 #include "platform/file_system.h"
 
 namespace foliant::hdb {
@@ -46,30 +48,6 @@ public:
     bool finish();
 
 private:
-    struct Written {
-        std::string name;
-        fs::FileId id;
-        bool overAFile = false;  // its name held a file when it took it
-    };
-    // Positions in a sequence kept elsewhere, found by the hash of their
-    // key: open addressing, at most half full, 4 bytes a slot. A lookup
-    // visits the positions whose keys share its slot's run; the caller
-    // compares the keys.
-    class Positions {
-    public:
-        // `hashOf` gives the hash of any position added before, for growing.
-        template <typename HashOf>
-        void add(std::uint32_t position, std::size_t hash, HashOf hashOf);
-        template <typename Visit>
-        bool any(std::size_t hash, Visit visit) const;
-        void clear() { slots_.clear(), size_ = 0; }
-
-    private:
-        static constexpr std::uint32_t FREE = ~std::uint32_t{0};
-        std::vector<std::uint32_t> slots_;
-        std::size_t size_ = 0;
-    };
-
     bool convert(const std::string& inputName, const std::string& path, std::string& output);
     // Prints `message` after completing the batch, whose lines come first;
     // if the batch fails, its message stands instead.
@@ -101,9 +79,7 @@ private:
     bool inSnapshot(std::string_view name) const;
 
     bool swept_ = false;
-    std::vector<Written> written_;
-    Positions writtenById_;
-    Positions writtenByName_;  // by the name as the folder compares names: ASCII case folded
+    WrittenOutputs written_;
     // The batch: outputs complete but not yet named, in input order.
     std::vector<std::string> pendingNames_;
     Positions pendingByName_;
