@@ -9,6 +9,7 @@ file get none, and no window of failure appear. A screenshot of each menu,
 the entry highlighted, is kept in the build folder."""
 
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -32,24 +33,45 @@ SECONDS = 60
 POINTER = (260, 160)
 
 
+INSTALL_DOC = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "install.md")
+
+
+def thunar_action(prefix):
+    """docs/install.md's custom action for Thunar, the launcher in the prefix."""
+    with open(INSTALL_DOC, encoding="utf-8") as f:
+        doc = " ".join(f.read().split())
+    command = re.search(r"give the command `([^`]*%F)` and the icon `([^`]*)`", doc)
+    patterns = re.search(r"the file pattern `([^`]*)` with \"Text Files\" and \"Other Files\" ticked", doc)
+    if not command or not patterns:
+        raise ValueError("docs/install.md has no Thunar command, icon or file pattern")
+    action = (f"<action><icon>{command[2]}</icon><name>Convert to HDB</name><unique-id>1</unique-id>"
+              f"<command>{command[1].replace('/usr/', prefix + '/')}</command><description></description>"
+              f"<patterns>{patterns[1]}</patterns><text-files/><other-files/></action>")
+    return {".config/Thunar/uca.xml": f'<?xml version="1.0" encoding="UTF-8"?>\n<actions>{action}</actions>\n'.encode()}
+
+
 @dataclass
 class FileManager:
     name: str
     program: str
     needs: list  # files its entry needs, from packages of their own
+    title: str  # its window's, for the folder
     select: list  # the steps that select the two texts, the view focused: keys
     status_rows: int  # the window's last rows, its status bar
     choose: list  # keys that highlight "Convert to HDB" in the open menu
+    home: object = None  # the files its entry needs in the home, for the prefix
 
 
-# PCManFM lists a.txt, B.TXT, photo.png and puts the actions last but for
-# Properties; Nemo lists B.TXT first, and its actions after "Open With",
-# whose entries differ from one machine to the next, so the entry is found
-# from the menu's end.
+# PCManFM and Thunar list a.txt, B.TXT, photo.png and put the actions last
+# but for Properties; Nemo lists B.TXT first, and its actions after "Open
+# With", whose entries differ from one machine to the next, so the entry is
+# found from the menu's end.
 FILE_MANAGERS = [
-    FileManager("PCManFM", "pcmanfm", ["/usr/lib/x86_64-linux-gnu/libfm/modules/gtk-menu-actions.so"],
+    FileManager("PCManFM", "pcmanfm", ["/usr/lib/x86_64-linux-gnu/libfm/modules/gtk-menu-actions.so"], f"^{FOLDER}$",
                 [["Home"], ["shift+Right"]], 20, ["Up"] * 2),
-    FileManager("Nemo", "nemo", [], [["Home"], ["shift+Right"]], 40, ["Up"] * 8),
+    FileManager("Nemo", "nemo", [], f"^{FOLDER}$", [["Home"], ["shift+Right"]], 40, ["Up"] * 8),
+    FileManager("Thunar", "thunar", [], f"^{FOLDER} - Thunar$", [["Home"], ["shift+Right"]], 25, ["Up"] * 2,
+                thunar_action),
 ]
 
 
@@ -170,6 +192,7 @@ def run_manager(display, manager, prefix, work, shot):
     home = os.path.join(work, manager.program)
     folder = os.path.join(home, FOLDER)
     harness.write_files(folder, {**TEXTS, **OTHER})
+    harness.write_files(home, manager.home(prefix) if manager.home else {})
     environment = {name: value for name, value in os.environ.items()
                    if name not in ("WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS") and not name.startswith("XDG_")}
     environment.update(DISPLAY=display.name, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
@@ -180,7 +203,7 @@ def run_manager(display, manager, prefix, work, shot):
     tool = subprocess.Popen([manager.program, folder], env=environment, cwd=home, stdin=subprocess.DEVNULL,
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     try:
-        window = display.wait_for_window(tool, "--name", f"^{FOLDER}$")
+        window = display.wait_for_window(tool, "--name", manager.title)
         select_texts(display, manager, window)
         open_menu(display, manager, tool, window)
         before = picture(display, manager, window)
