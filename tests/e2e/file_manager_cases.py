@@ -237,8 +237,8 @@ def check_outputs(display, folder, launcher):
     outputs = {name: os.path.join(folder, name[:-4] + ".hdb") for name in TEXTS}
     if not harness.poll(lambda: all(map(os.path.exists, outputs.values())), OUTPUT_SECONDS):
         windows = [display.xdotool("getwindowname", window).strip() for window in visible(display, "--name", ".")]
-        problems.append(f"outputs after {OUTPUT_SECONDS} s: {sorted(set(os.listdir(folder)) - set(TEXTS) - set(OTHER))}, "
-                        f"windows {windows}")
+        found = sorted(set(os.listdir(folder)) - set(TEXTS) - set(OTHER))
+        problems.append(f"outputs after {OUTPUT_SECONDS} s: {found}, windows {windows}")
     # The launcher shows failures in a window and ends when it closes.
     failure = ("--name", "^Convert to HDB$")
     harness.poll(lambda: visible(display, *failure) or not running(launcher), SECONDS)
