@@ -12,6 +12,7 @@ import glob
 import os
 import re
 import shutil
+import socket
 import struct
 import subprocess
 import sys
@@ -189,6 +190,17 @@ def open_menu(display, manager, tool, window):
     harness.poll(menu, SECONDS, f"{manager.name}'s menu")
 
 
+def held(display):
+    """A connection to the display kept open: Xvfb resets when its last
+    client leaves, and refuses the next file manager meanwhile."""
+    connection = socket.socket(socket.AF_UNIX)
+    connection.connect(f"/tmp/.X11-unix/X{display.name[1:]}")
+    connection.sendall(struct.pack("<cxHHHHxx", b"l", 11, 0, 0, 0))  # the setup, no authorization
+    if connection.recv(1) != b"\1":
+        raise RuntimeError(f"{display.name} refused a connection")
+    return connection
+
+
 def run_manager(display, manager, prefix, work, shot):
     home = os.path.join(work, manager.program)
     folder = os.path.join(home, FOLDER)
@@ -265,7 +277,7 @@ def main():
         print(f"skip: {', '.join(missing)} not installed", flush=True)
         return SKIPPED
     report, skipped = harness.Report(), []
-    with harness.scratch("foliant-fm-") as work, Display() as display:
+    with harness.scratch("foliant-fm-") as work, Display() as display, held(display):
         prefix = os.path.join(work, "prefix")
         harness.run(["cmake", "--install", options.build, "--prefix", prefix], check=True)
         for manager in FILE_MANAGERS:
