@@ -16,7 +16,7 @@ test_packages=(util-linux g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool ze
                clang libclang-rt-14-dev clang-format clang-tidy dpkg-dev groff-base man-db desktop-file-utils
                strace locales bsdutils mount python3-pefile nsis lintian rpm rpmlint appstream
                shared-mime-info libglib2.0-bin zsh fish xdg-utils libfile-mimeinfo-perl
-               openssl osslsigncode
+               openssl osslsigncode pcmanfm libfm-modules nemo thunar x11-apps
                e2fsprogs xfsprogs btrfs-progs ntfs-3g exfat-fuse exfatprogs fusefat dosfstools acl)
 
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo

@@ -198,7 +198,7 @@ ACTIONS = [
      "Nemo Action/Selection=notnone", "Nemo Action/Mimetypes=text/plain;"],
      lambda line, paths: shlex.split(line.replace("%F", " ".join(map(nemo_escaped, paths))))),
     ("file-manager/actions/foliant.desktop", ["X-Action-Profile texts/Basenames=*.txt*;",
-     "X-Action-Profile texts/Matchcase=false", "X-Action-Profile texts/Schemes=file;",
+     "X-Action-Profile texts/Matchcase=false", "X-Action-Profile texts/Capabilities=Local;",
      "X-Action-Profile texts/MimeTypes=all/allfiles;",
      "X-Action-Profile texts/SelectionCount=>0", "Desktop Entry/Type=Action", "Desktop Entry/Name=Convert to HDB",
      "Desktop Entry/Icon=foliant", "Desktop Entry/Profiles=texts;"],
