@@ -56,12 +56,13 @@ tail -n 3 "$logs/install"
 build windows
 build fuzz
 
-# The dialog tests type into real windows, which a loaded machine may
-# answer too late or wrongly: they run last, one build at a time.
+# The dialog and file manager tests type into real windows, which a loaded
+# machine may answer too late or wrongly: they run last, one build at a time.
+windows_typed_into='^(gui|file_managers)$'
 presets=(default sanitize windows fuzz)
 pids=()
 for preset in "${presets[@]}"; do
-  ctest --preset "$preset" -E '^gui$' >"$logs/$preset" 2>&1 &
+  ctest --preset "$preset" -E "$windows_typed_into" >"$logs/$preset" 2>&1 &
   pids+=($!)
 done
 status=0
@@ -73,7 +74,7 @@ for i in "${!presets[@]}"; do
   [ "$result" -eq 0 ] || status=1
 done
 for preset in default sanitize windows; do
-  echo "== test $preset: the dialogs"
-  ctest --preset "$preset" -R '^gui$' || status=1
+  echo "== test $preset: the dialogs and the file managers"
+  ctest --preset "$preset" -R "$windows_typed_into" || status=1
 done
 exit "$status"
