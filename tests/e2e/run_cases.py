@@ -966,7 +966,9 @@ def run_held(argv, scratch, stdin, kwargs, held, change, ends=False):
         try:
             stdout, stderr = tracer.communicate(timeout=60 if ends else 300)
         except subprocess.TimeoutExpired:
-            os.kill(pid, signal.SIGKILL)
+            if pid:
+                os.kill(pid, signal.SIGKILL)
+            tracer.kill()
             stdout, stderr = tracer.communicate(timeout=60)
             stderr += b"still running a minute after the change, killed\n"
     if not caught:
