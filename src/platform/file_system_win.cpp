@@ -56,6 +56,38 @@ bool longerThanAnyName(const std::string& path) {
     return win::widen(name).size() > MAX_NAME_UNITS;
 }
 
+// Wine keeps no DACL: it shows one made up from the Unix mode (the owner's
+// and everyone's bits, read always with execute; a folder's entries inherited
+// by what it holds) and turns one that is set into a mode again (the owner's
+// rights become the group's too). Asked once; wine_get_version is an export
+// of Wine's ntdll alone.
+bool runsUnderWine() {
+    static const bool wine = [] {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
+
+// Under Wine: `dacl` as it is, without the folder's entries that
+// SetSecurityInfo adds there even to a protected one, and without execute,
+// which a copy of the earlier mode's read would give every replaced output.
+bool setOwnEntriesWithoutExecute(HANDLE file, PACL dacl) {
+    GENERIC_MAPPING fileRights{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    void* entry = nullptr;
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+        if (GetAce(dacl, i, &entry) == 0 || static_cast<ACE_HEADER*>(entry)->AceType != ACCESS_ALLOWED_ACE_TYPE)
+            continue;
+        ACCESS_MASK& rights = static_cast<ACCESS_ALLOWED_ACE*>(entry)->Mask;
+        MapGenericMask(&rights, &fileRights);
+        rights &= ~static_cast<ACCESS_MASK>(FILE_EXECUTE);
+    }
+    SECURITY_DESCRIPTOR own{};
+    return InitializeSecurityDescriptor(&own, SECURITY_DESCRIPTOR_REVISION) != 0 &&
+           SetSecurityDescriptorDacl(&own, TRUE, dacl, FALSE) != 0 &&
+           SetKernelObjectSecurity(file, DACL_SECURITY_INFORMATION, &own) != 0;
+}
+
 // A new file that replaces an earlier output gets that one's access rules
 // (its DACL, protected from inheritance or not as it was); an output without
 // a predecessor keeps what the folder gives it.
@@ -65,6 +97,11 @@ void keepAccessOf(const std::string& earlier, HANDLE file) {
     if (GetNamedSecurityInfoW(win::systemPath(earlier).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
                               nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
         return;
+    if (runsUnderWine()) {
+        (void)setOwnEntriesWithoutExecute(file, dacl);
+        LocalFree(descriptor);
+        return;
+    }
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     const bool isProtected =
@@ -140,7 +177,9 @@ PathStatus inspectPath(const std::string& path) {
 
 bool File::openForReading(const std::string& path, FileFacts* facts) {
     close();
-    // Others may go on reading and writing the text while it is converted.
+    // Others may go on reading and writing the text while it is converted:
+    // a log being written, a text an editor keeps open for writing. Without
+    // FILE_SHARE_WRITE such a text could not be opened at all.
     const HANDLE handle =
         CreateFileW(win::systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -231,7 +270,9 @@ bool PendingFile::create(const std::string& name, bool replacing) {
     s.temporary = parts::withFreshTemporaryName([this, &s](const std::string& temporary) {
         // No sharing: while it lives no other run can open it, which tells it
         // from debris. DELETE: to mark it, and to rename it through this
-        // handle; WRITE_DAC: to give it the earlier output's access rules.
+        // handle; WRITE_DAC: to give it the earlier output's access rules
+        // (keepAccessOf), which without it fail unseen and leave a replaced
+        // private output with the folder's.
         const HANDLE handle = CreateFileW(win::systemPath(temporary).c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0,
                                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle == INVALID_HANDLE_VALUE) {

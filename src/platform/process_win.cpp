@@ -8,14 +8,19 @@ namespace foliant::process {
 namespace {
 
 // Ctrl+C, Ctrl+Break and closing the console arrive on a thread of their
-// own. While a hold lasts, that thread waits; then the system's own handling
-// ends the process, and no new hold begins.
+// own. While a hold lasts, that thread waits, and no new hold begins; then it
+// ends the process itself, with the status of a console program stopped by
+// Ctrl+C: the system's own ending is not relied on, as Wine's ends it with 0,
+// a success. Outputs not yet named are marked for deletion and go with it.
 std::atomic<unsigned> heldDepth{0};
 std::atomic<bool> ending{false};
 
 BOOL WINAPI waitWhileHeld(DWORD /*event*/) {
     ending.store(true);
     while (heldDepth.load() != 0) Sleep(1);
+    (void)TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+    // Not reached. TRUE would say the event was handled: the run would go on,
+    // and its next hold would wait for ever.
     return FALSE;
 }
 

@@ -10,10 +10,12 @@ tool's resources (prlimit, a small tmpfs).
 """
 
 import concurrent.futures
+import contextlib
 import os
 import re
 import shlex
 import shutil
+import signal
 import socket
 import stat
 import subprocess
@@ -168,7 +170,7 @@ class Case:
     code_page: int = 1252  # Windows' ANSI code page, in which names are printed and stored
     console: bool = False  # standard output is a terminal, which Wine makes a console
     null_input: bool = False  # standard input is the null device, which can answer nothing
-    modes: dict = field(default_factory=dict)  # permission bits files must have afterwards (POSIX)
+    modes: dict = field(default_factory=dict)  # permission bits files must have afterwards (under Wine too)
     data_limit: int = 0  # bytes of data the tool may allocate (POSIX; not under the sanitizers)
     # Owners (uid, gid) set before the run, and those files must have after
     # it (POSIX; the case needs root and is left out without it).
@@ -185,6 +187,14 @@ class Case:
     # output to this one once it is known.
     short_name_of: str = ""
     aliases: dict = field(default_factory=dict)
+    # Windows, with the helper program (tests/hold_open_win.cpp): a file that
+    # another program holds open for writing while the run lasts; a DACL
+    # (name, SDDL) given to a file before the run, which the helper must read
+    # back after it as it read it before.
+    held_open: str = ""
+    dacl: tuple = None
+    drive_root: bool = False  # Windows: the run starts at the root (X:\) of a drive mapped to the folder
+    ctrl_c: bool = False  # Ctrl+C (SIGINT, a console event under Wine) while held at the first read of args[0]
 
 
 def text(size, seed=1):
@@ -347,6 +357,9 @@ CASES = [
     # Mends: the input is never written, and never replaced by its own output.
     Case("read-only text converts", ["ro.txt"], {"ro.txt": Text(BOOK, 0o444)},
          "ro.hdb converted.\n", 0, {"ro.hdb": Hdb("ro.txt", b"ro.txt")}, unprivileged=("posix",)),
+    Case("a text another program holds open for writing converts", ["log.txt"], {"log.txt": Text(LINES)},
+         "log.hdb converted.\n", 0, {"log.hdb": Hdb("log.txt", b"log.txt")}, platforms=("windows",),
+         held_open="log.txt"),
     Case("unreadable text", ["secret.txt"], {"secret.txt": Text(BOOK, 0o000)},
          "error: file not found: secret.txt\r\n", 1, unprivileged=("posix", "windows")),
     Case("output would be the input", ["a.txt.hdb"], {"a.txt.hdb": Text(BOOK)},
@@ -422,6 +435,19 @@ CASES = [
     Case("replacing keeps the earlier output's permissions", ["a.txt"],
          {"a.txt": Text(BOOK), "a.hdb": Text(b"private", 0o600)}, "a.hdb converted.\n", 0,
          {"a.hdb": Hdb("a.txt", b"a.txt")}, platforms=("posix",), modes={"a.hdb": 0o600}),
+    # Wine keeps no DACL: it makes one up from the mode (the owner's bits and
+    # everyone's, read with execute) and a mode from one that is set (the
+    # group's bits as the owner's). Kept, without execute.
+    Case("replacing keeps the earlier outputs' DACLs, without execute", ["a.txt", "b.txt", "c.txt"],
+         {"a.txt": Text(BOOK), "b.txt": Text(LINES), "c.txt": Text(b"c"), "a.hdb": Text(b"old", 0o600),
+          "b.hdb": Text(b"old", 0o640), "c.hdb": Text(b"old", 0o644)},
+         "a.hdb converted.\nb.hdb converted.\nc.hdb converted.\n", 0,
+         {"a.hdb": Hdb("a.txt", b"a.txt"), "b.hdb": Hdb("b.txt", b"b.txt"), "c.hdb": Hdb("c.txt", b"c.txt")},
+         platforms=("windows",), modes={"a.hdb": 0o660, "b.hdb": 0o660, "c.hdb": 0o664}),
+    # For Wine's user (S-1-5-21-0-0-0-1000) alone, which no new output gets.
+    Case("replacing keeps a DACL set on the earlier output", ["a.txt"], {"a.txt": Text(BOOK), "a.hdb": Text(b"old")},
+         "a.hdb converted.\n", 0, {"a.hdb": Hdb("a.txt", b"a.txt")}, platforms=("windows",),
+         dacl=("a.hdb", "D:P(A;;FA;;;SY)(A;;FRFW;;;S-1-5-21-0-0-0-1000)")),
     Case("the temporary file of a run that is gone is swept", ["a.txt"],
          {"a.txt": Text(BOOK), ".foliant-0123456789ab.tmp": Text(b"left by a killed run"),
           ".foliant-0123456789AB.tmp": Text(b"not one of ours")},
@@ -470,6 +496,10 @@ CASES = [
     Case("a text that grows while it is read", ["grow.txt"],
          {"grow.txt": Text(BOOK), "grow.hdb": Text(b"old")}, "error: file not read: grow.txt\r\n", 1,
          platforms=("posix",), grows=Growth("grow.txt", b"appended while read\n")),
+    # Stopped as a console program is by Ctrl+C: STATUS_CONTROL_C_EXIT (Wine
+    # keeps its low 8 bits), never 0, and the folder as it was.
+    Case("Ctrl+C while converting", ["big.txt"], {"big.txt": Text(TWO_CHUNKS), "big.hdb": Text(b"old")},
+         "", 0xC000013A & 0xFF, platforms=("windows",), ctrl_c=True),
     Case("a text cut short between its measurement and its read", ["cut.txt"],
          {"cut.txt": Text(TWO_CHUNKS), "cut.hdb": Text(b"old")}, "error: file not read: cut.txt\r\n", 1,
          platforms=("posix",), shrinks=Shrinking("cut.txt", 100_000)),
@@ -483,6 +513,8 @@ CASES = [
     Case("all in a mixed folder", ["all"], MIXED_FOLDER, batch=True),
     Case("all a second time changes nothing", ["all"], MIXED_FOLDER, batch=True, runs=2),
     Case("all ignores further arguments", ["all", "a.txt"], MIXED_FOLDER, batch=True),
+    # E:\ of a USB stick: the folder's name ends in a separator already.
+    Case("all at the root of a drive", ["all"], MIXED_FOLDER, batch=True, platforms=("windows",), drive_root=True),
     Case("all stops at a folder named .txt", ["all"], {**MIXED_FOLDER, "old.txt": Folder()}, batch=True),
     Case("all stops at an unreadable text", ["all"], {**MIXED_FOLDER, "secret.txt": Text(BOOK, 0)}, batch=True,
          unprivileged=("posix", "windows")),
@@ -734,7 +766,7 @@ def run_tool(command, case, scratch, platform):
         kwargs.update(user=NOBODY, group=NOBODY, extra_groups=[])
         if platform == "windows":
             kwargs["env"] = nobody_wine_environment(command[:-1])
-    if case.fault or case.grows or case.shrinks:
+    if case.fault or case.grows or case.shrinks or case.ctrl_c:
         kwargs["env"] = harness.traceable(kwargs.get("env"))
     if case.fault:
         command = fault_injection(case.fault, command, case, scratch, kwargs["env"]) + command
@@ -744,6 +776,10 @@ def run_tool(command, case, scratch, platform):
     if case.shrinks:
         # Held for seconds as the second opening returns, while it shrinks.
         command = held_by_strace(case.shrinks.name, scratch, OPEN_CALLS, "delay_exit", 2) + command
+    if case.ctrl_c:
+        # Held for seconds at each read of the text: Wine handles a signal as
+        # the call it came in returns, and the run must not finish meanwhile.
+        command = held_by_strace(case.args[0], scratch, READ_CALLS, "delay_enter", "1+") + command
     if case.file_size_limit:
         command = ["prlimit", f"--fsize={case.file_size_limit}", "--"] + command
     if case.open_files and platform == "posix":
@@ -784,15 +820,68 @@ def run_tool(command, case, scratch, platform):
         if case.grows:
             path = os.path.join(scratch, case.grows.name)
             result = run_held(argv, scratch, stdin, kwargs, lambda pid: held_at_first_read(pid, path),
-                              lambda: append(path, case.grows.data))
+                              lambda _: append(path, case.grows.data))
         elif case.shrinks:
             path = os.path.join(scratch, case.shrinks.name)
             result = run_held(argv, scratch, stdin, kwargs, lambda pid: held_having_opened(pid, path),
-                              lambda: os.truncate(path, case.shrinks.size))
+                              lambda _: os.truncate(path, case.shrinks.size))
+        elif case.ctrl_c:
+            path = os.path.join(scratch, case.args[0])
+            result = run_held(argv, scratch, stdin, kwargs, lambda pid: held_at_first_read(pid, path),
+                              lambda pid: os.kill(pid, signal.SIGINT), ends=True)
         else:
-            result = subprocess.run(argv, cwd=scratch, stdin=stdin, capture_output=True, timeout=300, **kwargs)
+            with held_open(case, scratch, command[:-1], kwargs.get("env")):
+                result = subprocess.run(argv, cwd=scratch, stdin=stdin, capture_output=True, timeout=300, **kwargs)
         result.unread = pipe.read()
     return result
+
+
+HOLDER = ""  # tests/hold_open_win.cpp, built with the Windows tests
+
+
+def helper(emulator, environment, scratch, *words):
+    """A run of the helper program in the case's folder."""
+    return harness.run(emulator + [HOLDER, *words], cwd=scratch, env=environment, timeout=120, check=True)
+
+
+@contextlib.contextmanager
+def held_open(case, scratch, emulator, environment):
+    """While it lasts, the helper holds the case's `held_open` file open for
+    writing; it lets go when its standard input ends."""
+    if not case.held_open:
+        yield
+        return
+    with subprocess.Popen(emulator + [HOLDER, "hold", case.held_open], cwd=scratch, env=environment,
+                          stdin=subprocess.PIPE, stdout=subprocess.PIPE) as holder:
+        try:
+            if holder.stdout.readline().rstrip() != b"holding":
+                raise RuntimeError(f"the helper could not hold {case.held_open}")
+            yield
+        finally:
+            holder.stdin.close()
+            holder.wait(timeout=120)
+
+
+@contextlib.contextmanager
+def drive_root(case, scratch, environment):
+    """A free drive letter of Wine's prefix mapped to the scratch folder,
+    which Wine then starts the run in as X:\\; removed afterwards."""
+    if not case.drive_root:
+        yield
+        return
+    prefix = environment.get("WINEPREFIX") or os.path.join(environment.get("HOME", "/"), ".wine")
+    for letter in "mnopqrstuvwxy":
+        link = os.path.join(prefix, "dosdevices", letter + ":")
+        try:
+            os.symlink(scratch, link)  # fails where the letter is taken, by another case too
+        except FileExistsError:
+            continue
+        try:
+            yield
+        finally:
+            os.remove(link)
+        return
+    raise RuntimeError("no drive letter free in " + prefix)
 
 
 def arguments(case, scratch, platform):
@@ -852,11 +941,12 @@ def held_at_first_read(pid, path):
         return False
 
 
-def run_held(argv, scratch, stdin, kwargs, held, change):
+def run_held(argv, scratch, stdin, kwargs, held, change, ends=False):
     """Runs the tool, which strace holds for seconds at one call, and makes
-    `change` once `held(pid)` sees it held there: twice, half a second apart,
-    so that no passing stop counts. The same hold seen after the change shows
-    that it came before the tool went on."""
+    `change(pid)` once `held(pid)` sees it held there: twice, half a second
+    apart, so that no passing stop counts. The same hold seen after the change
+    shows that it came before the tool went on; a change that `ends` the run
+    cannot be seen so, and a run it does not end within a minute is killed."""
     with subprocess.Popen(argv, cwd=scratch, stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           **kwargs) as tracer:
         def held_tool():
@@ -866,13 +956,21 @@ def run_held(argv, scratch, stdin, kwargs, held, change):
             except (OSError, IndexError, ValueError):
                 return None
             return pid if held(pid) else None
-        pid = harness.poll(held_tool, HOLD_US / 2e6)
+        # Wine starts for seconds under strace before the hold.
+        pid = harness.poll(held_tool, 60 if ends else HOLD_US / 2e6)
         time.sleep(0.5)
         caught = pid and held(pid)
         if caught:
-            change()
-        caught = caught and held(pid)
-        stdout, stderr = tracer.communicate(timeout=300)
+            change(pid)
+        caught = caught and (ends or held(pid))
+        try:
+            stdout, stderr = tracer.communicate(timeout=60 if ends else 300)
+        except subprocess.TimeoutExpired:
+            if pid:
+                os.kill(pid, signal.SIGKILL)
+            tracer.kill()
+            stdout, stderr = tracer.communicate(timeout=60)
+            stderr += b"still running a minute after the change, killed\n"
     if not caught:
         stderr += b"the run was not seen held where the text was to change\n"
     return subprocess.CompletedProcess(argv, tracer.returncode, stdout, stderr)
@@ -993,9 +1091,11 @@ def check(case, scratch, before, result, platform):
         # (services, explorer) inherit the standard error of the program that
         # started it. A fault of foliant.exe itself also shows as its status.
         stderr = b"".join(line for line in stderr.splitlines(True) if not line.startswith(b"wine: "))
-    if case.fault or case.grows or case.shrinks:
-        # strace's note that it took a relative name as the absolute one.
-        stderr = b"".join(line for line in stderr.splitlines(True) if not line.startswith(b"strace: Requested path"))
+    if case.fault or case.grows or case.shrinks or case.ctrl_c:
+        # strace's notes that it took a relative name as the absolute one,
+        # and that a signal came while it delayed a call.
+        stderr = b"".join(line for line in stderr.splitlines(True)
+                          if not line.startswith((b"strace: Requested path", b"strace: dispatch_event: pid")))
     if stderr:
         problems.append(f"stderr {stderr[:300]!r}")
     if result.returncode != case.status:
@@ -1119,20 +1219,27 @@ def run_case(command, case, platform, work):
         for name, (uid, gid) in case.owners.items():
             os.lchown(os.path.join(scratch, name), uid, gid)
         set_modes(scratch, case.files)
+        environment = windows_environment(os.environ, case.code_page) if platform == "windows" else os.environ
+        if case.dacl:
+            helper(command[:-1], environment, scratch, "set-dacl", *case.dacl)
+            dacl = helper(command[:-1], environment, scratch, "dacl", case.dacl[0]).stdout
         started = time.monotonic()
-        try:
-            result = run_tool(command, case, scratch, platform)
-        except TrialFailed as error:
-            return [str(error)]
         problems = []
-        if case.opener_sleeps and time.monotonic() - started > 10:
-            problems.append("the tool waited for the opener")
-        for _ in range(case.runs - 1):
-            first = snapshot(scratch)
-            result = run_tool(command, case, scratch, platform)
-            if snapshot(scratch) != first:
-                problems.append("a second run changed files")
+        with drive_root(case, scratch, environment):
+            try:
+                result = run_tool(command, case, scratch, platform)
+            except TrialFailed as error:
+                return [str(error)]
+            if case.opener_sleeps and time.monotonic() - started > 10:
+                problems.append("the tool waited for the opener")
+            for _ in range(case.runs - 1):
+                first = snapshot(scratch)
+                result = run_tool(command, case, scratch, platform)
+                if snapshot(scratch) != first:
+                    problems.append("a second run changed files")
         os.chmod(scratch, 0o755)
+        if case.dacl and (kept := helper(command[:-1], environment, scratch, "dacl", case.dacl[0]).stdout) != dacl:
+            problems.append(f"{case.dacl[0]}: DACL {kept.strip()!r}, expected {dacl.strip()!r}")
         if case.grows:
             before[case.grows.name] += case.grows.data
         if case.shrinks:
@@ -1145,7 +1252,11 @@ def main():
     parser.add_argument("--filter", default="", help="run only cases whose name contains this")
     parser.add_argument("--jobs", type=int, default=4)
     parser.add_argument("--sanitized", action="store_true", help="the tool is built with the sanitizers")
+    parser.add_argument("--holder", type=os.path.abspath, help="Windows: tests/hold_open_win.cpp built "
+                        "(by default beside the tool, in tests/)")
     options = parser.parse_args()
+    global HOLDER
+    HOLDER = options.holder or os.path.join(os.path.dirname(options.tool), "tests", "hold_open_win.exe")
 
     # The sanitizers reserve memory beyond any data limit.
     cases = [c for c in CASES if options.platform in c.platforms and options.filter in c.name
