@@ -52,6 +52,7 @@ UNNAMED = "src/platform/unnamed_file_linux.cpp"
 UTF8 = "src/platform/utf16.cpp"
 WIN_FILE_SYSTEM = "src/platform/file_system_win.cpp"
 WIN_LISTING = "src/platform/directory_listing_win.cpp"
+WIN_PROCESS = "src/platform/process_win.cpp"
 WINDOWS_ONLY = re.compile(r"_win\.(cpp|h)$|windows_text\.cpp$")
 
 SUCCESS_LINE = '''        report("%s converted.\\n", names[i]);'''
@@ -284,6 +285,15 @@ MUTATIONS = [
      "const bool complete = GetLastError() == ERROR_NO_MORE_FILES;", "const bool complete = true;"),
     ("a name's length counted in UTF-8 bytes", WIN_FILE_SYSTEM,
      "return win::widen(name).size() > MAX_NAME_UNITS;", "return name.size() > MAX_NAME_UNITS;"),
+    ("the text opened without FILE_SHARE_WRITE", WIN_FILE_SYSTEM,
+     "GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,",
+     "GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,"),
+    ("the temporary made without WRITE_DAC", WIN_FILE_SYSTEM, "GENERIC_WRITE | DELETE | WRITE_DAC, 0,",
+     "GENERIC_WRITE | DELETE, 0,"),
+    ("the Ctrl+C handler says it handled the event", WIN_PROCESS,
+     "    (void)TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);", "    return TRUE;"),
+    ("a run stopped by Ctrl+C left to the system's ending", WIN_PROCESS,
+     "    (void)TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);", ""),
 ]
 
 
