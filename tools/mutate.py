@@ -294,6 +294,9 @@ MUTATIONS = [
      "    (void)TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);", "    return TRUE;"),
     ("a run stopped by Ctrl+C left to the system's ending", WIN_PROCESS,
      "    (void)TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);", ""),
+    # Caught by a file manager's selection with a failure among many texts.
+    ("the launcher stops at a failure", LAUNCHER, "            next = run[converted] + 1;",
+     "            next = texts.size();"),
 ]
 
 

@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """"Convert to HDB" chosen in real file managers on Xvfb, as a person would:
 the build installed into a scratch prefix, whose share/ comes first in
-XDG_DATA_DIRS, and a scratch home; a folder of two texts that the action
-must take together (a.txt and B.TXT) and a file that is no text; the two
-texts selected with the keyboard, their menu opened and the entry chosen.
-Each text's output must appear beside it and hold that text, the other
-file get none, and no window of failure appear. A screenshot of each menu,
-the entry highlighted, is kept in the build folder."""
+XDG_DATA_DIRS, and a scratch home. In one folder two texts that the action
+must take together (a.txt and B.TXT) and a file that is no text, the two
+texts selected with the keyboard; in another, hundreds of texts, one with a
+name a shell would misread and one too large to convert, all selected. Their menu is opened and the entry chosen. Each text's output must
+appear beside it and hold that text, the other file get none, and a window
+of failure appear only for the text that fails, which the journal names. A
+screenshot of each menu, the entry highlighted, is kept in the build folder."""
 
 import glob
 import os
@@ -25,8 +26,27 @@ from gui_cases import Display, NoWindow
 from hdb_reader import HdbError, read_hdb
 
 SKIPPED = 77
-TEXTS = {"a.txt": b"The first text.\n" * 40, "B.TXT": b"THE SECOND TEXT.\r\n" * 30}
-OTHER = {"photo.png": b"\x89PNG\r\n\x1a\n"}
+AWKWARD = "it's a \"quoted\" $(name) \u00f1 `x`.txt"
+
+
+@dataclass
+class Scene:
+    what: str
+    texts: dict  # name: bytes, each to be converted
+    others: dict  # files the action must leave alone
+    select: list = None  # keys, each step once the last has shown; None: the file manager's own for two texts
+    failing: str = ""  # a text too large for an HDB file (sparse, so it costs no disk)
+    shot: str = ""  # the screenshot's name, after the file manager's
+
+
+SCENES = [
+    Scene("converts a.txt and B.TXT selected together",
+          {"a.txt": b"The first text.\n" * 40, "B.TXT": b"THE SECOND TEXT.\r\n" * 30},
+          {"photo.png": b"\x89PNG\r\n\x1a\n"}),
+    Scene("converts 400 texts selected at once, an awkward name among them, and shows the one that fails",
+          {**{f"t{i:03}.txt": b"text %d\n" % i for i in range(400)}, AWKWARD: b"awkward\n"},
+          {}, [["ctrl+a"]], "huge.txt", "-many"),
+]
 FOLDER = "texts"  # the file manager's window is titled by it
 MENU_SECONDS = 5  # a menu not seen by then: the keys are sent again
 SECONDS = 60
@@ -160,7 +180,7 @@ def status_bar(display, manager, window):
     return region(screen(display), (x, y + height - manager.status_rows, width, manager.status_rows))[0]
 
 
-def select_texts(display, manager, window):
+def select_texts(display, manager, steps, window):
     """Sends each step of the selection once the status bar has shown the
     last: libfm takes a selection that changes again within 200 ms only
     when they are up, and a menu opened before shows the earlier one."""
@@ -169,7 +189,7 @@ def select_texts(display, manager, window):
         time.sleep(0.3)
         return before == status_bar(display, manager, window) and before
     shown = harness.poll(settled, SECONDS, f"{manager.name}'s window to settle")
-    for step in manager.select:
+    for step in steps:
         display.xdotool("key", *step)
         shown = harness.poll(lambda: (now := status_bar(display, manager, window)) != shown and now, SECONDS,
                              f"the status bar to show {step}")
@@ -201,10 +221,13 @@ def held(display):
     return connection
 
 
-def run_manager(display, manager, prefix, work, shot):
-    home = os.path.join(work, manager.program)
+def run_manager(display, manager, scene, prefix, work, shot):
+    home = os.path.join(work, manager.program + scene.shot)
     folder = os.path.join(home, FOLDER)
-    harness.write_files(folder, {**TEXTS, **OTHER})
+    harness.write_files(folder, {**scene.texts, **scene.others})
+    if scene.failing:
+        with open(os.path.join(folder, scene.failing), "wb") as f:
+            f.truncate(70 << 20)
     harness.write_files(home, manager.home(prefix) if manager.home else {})
     environment = {name: value for name, value in os.environ.items()
                    if name not in ("WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS") and not name.startswith("XDG_")}
@@ -217,7 +240,7 @@ def run_manager(display, manager, prefix, work, shot):
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     try:
         window = display.wait_for_window(tool, "--name", manager.title)
-        select_texts(display, manager, window)
+        select_texts(display, manager, scene.select or manager.select, window)
         open_menu(display, manager, tool, window)
         before = picture(display, manager, window)
         display.xdotool("key", *manager.choose)
@@ -226,7 +249,7 @@ def run_manager(display, manager, prefix, work, shot):
         with open(shot, "wb") as f:
             f.write(png(after or before))
         display.xdotool("key", "Return")
-        problems = check_outputs(display, folder, launcher)
+        problems = check_outputs(display, scene, folder, launcher)
     except (NoWindow, TimeoutError) as error:
         problems = [str(error)]
     finally:
@@ -240,31 +263,44 @@ def run_manager(display, manager, prefix, work, shot):
         os.set_blocking(tool.stdout.fileno(), False)
         said = tool.stdout.read() or b""
         tool.stdout.close()
+    # The launcher's journal: its standard error, which it shares with the file manager.
+    if scene.failing and f"Not converted:\n{os.path.join(folder, scene.failing)}\n".encode() not in said:
+        problems.append(f"the journal does not name {scene.failing}")
     return problems + ([f"{manager.name} said: {said[-2000:]!r}"] if problems and said else [])
 
 
-def check_outputs(display, folder, launcher):
+def check_outputs(display, scene, folder, launcher):
     """Each text's output, once the launcher has ended or shown a failure."""
     problems = []
-    outputs = {name: os.path.join(folder, name[:-4] + ".hdb") for name in TEXTS}
+    outputs = {name: os.path.join(folder, name[:-4] + ".hdb") for name in scene.texts}
     if not harness.poll(lambda: all(map(os.path.exists, outputs.values())), OUTPUT_SECONDS):
         windows = [display.xdotool("getwindowname", window).strip() for window in visible(display, "--name", ".")]
-        found = sorted(set(os.listdir(folder)) - set(TEXTS) - set(OTHER))
-        problems.append(f"outputs after {OUTPUT_SECONDS} s: {found}, windows {windows}")
-    # The launcher shows failures in a window and ends when it closes.
+        missing = sorted(name for name, path in outputs.items() if not os.path.exists(path))
+        problems.append(f"after {OUTPUT_SECONDS} s no output for {missing[:5]} ({len(missing)}), windows {windows}")
+    # The launcher shows failures in a window and ends when it is closed.
     failure = ("--name", "^Convert to HDB$")
     harness.poll(lambda: visible(display, *failure) or not running(launcher), SECONDS)
-    if visible(display, *failure):
+    shown = visible(display, *failure)
+    if shown and not scene.failing:
         problems.append("a window of failure appeared")
+    elif scene.failing and not shown:
+        problems.append(f"no window of failure for {scene.failing}")
+    for window in shown:
+        display.xdotool("windowkill", window)
+    if not harness.poll(lambda: not running(launcher), SECONDS):
+        problems.append("the launcher still runs after its window was closed")
     for name, path in outputs.items():
         try:
             with open(path, "rb") as f:
-                if read_hdb(f.read()) != (name.encode(), TEXTS[name]):
+                header, text = read_hdb(f.read())
+                # The header holds the name's first 31 bytes at most.
+                if text != scene.texts[name] or not name.encode().startswith(header):
                     problems.append(f"{name}'s output does not hold it")
         except (OSError, HdbError) as error:
             problems.append(f"{name}: {error}")
-    if os.path.exists(os.path.join(folder, "photo.hdb")):
-        problems.append("photo.png was converted")
+    converted = [name for name in [*scene.others, scene.failing] if name and os.path.exists(os.path.join(folder, name.split(".")[0] + ".hdb"))]
+    if converted:
+        problems.append(f"converted: {converted}")
     return problems
 
 
@@ -287,11 +323,12 @@ def main():
                 print(f"skip {manager.name}: {', '.join(absent)} not installed", flush=True)
                 skipped.append(manager.name)
                 continue
-            started = time.monotonic()
-            shot = os.path.join(options.build, f"{manager.program}-convert-to-hdb.png")
-            problems = run_manager(display, manager, prefix, work, shot)
-            report.case(f"{manager.name} converts a.txt and B.TXT selected together "
-                        f"({time.monotonic() - started:.1f} s, the menu in {shot})", problems)
+            for scene in SCENES:
+                started = time.monotonic()
+                shot = os.path.join(options.build, f"{manager.program}{scene.shot}-convert-to-hdb.png")
+                problems = run_manager(display, manager, scene, prefix, work, shot)
+                report.case(f"{manager.name} {scene.what} ({time.monotonic() - started:.1f} s, the menu in {shot})",
+                            problems)
     status = report.close()
     # A file manager left out is never passed over in silence.
     if skipped and not status:
